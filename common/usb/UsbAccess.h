@@ -1,0 +1,19 @@
+// Entry point of the USB access layer used by both programs: the platform backend first, then the
+// emulated bus (empty unless tests or the simulator attach devices).
+#pragma once
+
+#include "UsbBackend.h"
+
+namespace usb {
+
+// Paths of every present interface of the class: the platform's, then the emulated bus's.
+std::vector<std::string> listDevicePaths(const Guid &interfaceClass);
+// Opens a path listed by listDevicePaths through the backend that owns it; null on failure.
+std::unique_ptr<Device> openDevice(const std::string &path, Outcome *outcome = nullptr);
+
+// The backend of this platform (WinUSB on Windows, libusb elsewhere); created on first use.
+Backend &platformBackend();
+// Enables or disables the platform backend, so tests see the emulated bus alone.
+void setPlatformBackendEnabled(bool enabled);
+
+} // namespace usb

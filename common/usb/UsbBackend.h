@@ -1,0 +1,27 @@
+// A source of devices: the platform's USB stack or the in-process emulated bus. Each backend owns
+// the device paths it hands out, so a path always leads back to the backend that listed it.
+#pragma once
+
+#include "UsbDevice.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace usb {
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+
+    virtual const char *name() const = 0;
+    // Device paths of the present interfaces of a class, in enumeration order. Empty when the
+    // enumeration fails.
+    virtual std::vector<std::string> listPaths(const Guid &interfaceClass) = 0;
+    // True when `path` is one of this backend's paths (by its form, not its presence).
+    virtual bool ownsPath(const std::string &path) const = 0;
+    // Opens the interface at `path`; null on failure, with the reason in `outcome` when given.
+    virtual std::unique_ptr<Device> open(const std::string &path, Outcome *outcome = nullptr) = 0;
+};
+
+} // namespace usb

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the programs and the test suite need,
+# skipping those already installed so that repeated runs stay fast.
+set -euo pipefail
+
+packages=(
+  cmake g++ pkg-config make
+  qtbase5-dev qtbase5-dev-tools
+  libqcustomplot-dev libtiff-dev libgeotiff-dev libusb-1.0-0-dev
+  g++-mingw-w64-x86-64
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  echo "Installing: ${missing[*]}"
+  "${sudo_cmd[@]}" apt-get update -q
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi
