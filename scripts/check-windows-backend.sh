@@ -20,13 +20,14 @@ usb="$root/common/usb"
 exe="$out/winusb-driver.exe"
 rm -f "$exe"
 
+# Linked statically so that the tool runs on a Windows machine without the MinGW run-time DLLs.
 "$cxx" -std=c++17 -Wall -Wextra -Werror -O0 \
     -I"$usb" \
     "$usb/UsbTypes.cpp" \
     "$usb/WinUsbDevice.cpp" \
     "$usb/WinUsbBackend.cpp" \
     "$root/tests/common/usb/WinUsbBackendDriver.cpp" \
-    -static-libgcc -static-libstdc++ \
+    -static \
     -o "$exe" \
     -lsetupapi -lwinusb
 

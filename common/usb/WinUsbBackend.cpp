@@ -25,11 +25,10 @@ GUID toWindowsGuid(const Guid &guid)
     return result;
 }
 
-// Nothing when the text is not valid UTF-8 or holds a zero byte (which would cut the path short).
+// Nothing when the text is empty, is not valid UTF-8 or holds a zero byte (which would cut the
+// path short).
 std::optional<std::wstring> toWide(const std::string &text)
 {
-    if (text.empty())
-        return std::wstring();
     if (text.size() > static_cast<std::size_t>(INT_MAX) || text.find('\0') != std::string::npos)
         return std::nullopt;
     const int length = static_cast<int>(text.size());
@@ -44,12 +43,14 @@ std::optional<std::wstring> toWide(const std::string &text)
     return wide;
 }
 
+// Empty when the text is empty or cannot be converted.
 std::string toUtf8(const wchar_t *wide, std::size_t length)
 {
-    if (length == 0 || length > static_cast<std::size_t>(INT_MAX))
+    if (length > static_cast<std::size_t>(INT_MAX))
         return std::string();
     const int wideLength = static_cast<int>(length);
-    const int size = WideCharToMultiByte(CP_UTF8, 0, wide, wideLength, nullptr, 0, nullptr, nullptr);
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, wide, wideLength, nullptr, 0, nullptr, nullptr);
     if (size <= 0)
         return std::string();
     std::string text(static_cast<std::size_t>(size), '\0');
@@ -68,13 +69,14 @@ std::string devicePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA &interfaceData, bo
         return std::string();
 
     // Never smaller than the fixed part, whose cbSize is written before the second call.
-    const DWORD size = std::max<DWORD>(required, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W));
+    const DWORD fixedPart = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    const DWORD size = std::max(required, fixedPart);
     auto *detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W *>(LocalAlloc(LMEM_FIXED, size));
     if (detail == nullptr) {
         outOfMemory = true;
         return std::string();
     }
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    detail->cbSize = fixedPart;
 
     std::string path;
     if (SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, detail, size, nullptr, nullptr)) {
@@ -131,14 +133,19 @@ std::unique_ptr<Device> WinUsbBackend::open(const std::string &path, Outcome *ou
         return nullptr;
     };
 
-    // A path that cannot be written as a Windows path names no device.
+    // Only device interface paths, and only ones that survive the trip to UTF-16 intact, name a
+    // device of this backend.
+    if (!ownsPath(path))
+        return fail(Outcome::NoDevice);
     const std::optional<std::wstring> widePath = toWide(path);
-    if (!widePath || widePath->empty())
+    if (!widePath)
         return fail(Outcome::NoDevice);
 
-    // WinUSB requires the overlapped flag on the file even though every transfer here is synchronous.
+    // OPEN_EXISTING: a device is never created by opening it, and a path that reaches the file
+    // system instead of a device must not leave an empty file behind. WinUSB requires the
+    // overlapped flag on the file even though every transfer here is synchronous.
     HANDLE file = CreateFileW(widePath->c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return fail(outcomeOfLastError());

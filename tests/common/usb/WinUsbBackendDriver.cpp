@@ -35,11 +35,13 @@ void describe(usb::Backend &backend, const std::string &path)
     }
     std::printf("%s: %d endpoint(s)\n", path.c_str(), *count);
     for (int i = 0; i < *count; ++i) {
-        if (const std::optional<usb::PipeInfo> pipe = device->queryPipe(i))
-            std::printf("  %d: %s pipe 0x%02x, %u-byte packets\n", i, pipeTypeName(pipe->type),
-                        static_cast<unsigned>(pipe->id), static_cast<unsigned>(pipe->maxPacketSize));
-        else
+        const std::optional<usb::PipeInfo> pipe = device->queryPipe(i);
+        if (!pipe) {
             std::printf("  %d: query failed\n", i);
+            continue;
+        }
+        std::printf("  %d: %s pipe 0x%02x, %u-byte packets\n", i, pipeTypeName(pipe->type),
+                    static_cast<unsigned>(pipe->id), static_cast<unsigned>(pipe->maxPacketSize));
     }
 }
 
