@@ -1,0 +1,200 @@
+// One beacon of the station's list: row texts from each report, the records table, the liveness
+// watch and the CSV records file (Documents/Korvane/<serial>_<name>.csv).
+#include "BeaconListWidgetItem.h"
+
+#include "BeaconInfoDecoder.h"
+#include "BeaconItem.h"
+#include "DataStorage.h"
+#include "GpsCoords.h"
+
+#include <QBrush>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QStandardItem>
+#include <QStandardItemModel>
+
+#include <algorithm>
+#include <cmath>
+
+namespace
+{
+constexpr int livenessMs = 60000;
+
+const char *const listTimeFormat = "dd/MM/yy hh:mm:ss";
+const char *const recordTimeFormat = "dd/MM/yyyy hh:mm:ss";
+
+const char *const recordsHeader =
+    "Temps;Latitude (degrés décimaux);Longitude (degrés décimaux);RSSI (dBm);SNR (dB)\r\n";
+
+QString translated(const char *text)
+{
+    return QCoreApplication::translate("BeaconListWidgetItem", text);
+}
+
+QString stateWord(quint8 state)
+{
+    switch (state) {
+    case 0:
+        return translated("Arrêté");
+    case 1:
+        return translated("Démarrage");
+    case 2:
+        return translated("Démarré");
+    default:
+        return translated("Hors ligne");
+    }
+}
+
+// The raw number with its hemisphere letter, as the receptor sent it but without leading zeros.
+QString rawCoordinate(double value, char letter)
+{
+    return QStringLiteral("%1%2").arg(value, 0, 'f', 5).arg(QLatin1Char(letter));
+}
+}
+
+BeaconListWidgetItem::BeaconListWidgetItem(const QString &serial, QTreeWidget *parent)
+    : QTreeWidgetItem(parent, QTreeWidgetItem::Type),
+      m_serial(serial),
+      m_recordsModel(new QStandardItemModel(0, 3)),
+      m_watcher(new BeaconItem(this)),
+      m_pen(QColor(0, 0, 0, 255))
+{
+    m_recordsModel->setHorizontalHeaderItem(0, new QStandardItem(translated("Heure")));
+    m_recordsModel->setHorizontalHeaderItem(1, new QStandardItem(translated("Latitude")));
+    m_recordsModel->setHorizontalHeaderItem(2, new QStandardItem(translated("Longitude")));
+
+    m_livenessTimer.setSingleShot(true);
+    QObject::connect(&m_livenessTimer, SIGNAL(timeout()), m_watcher, SLOT(timeout()),
+                     Qt::DirectConnection);
+}
+
+BeaconListWidgetItem::~BeaconListWidgetItem()
+{
+    delete m_watcher;
+    delete m_recordsModel;
+}
+
+bool BeaconListWidgetItem::matchesSerial(const QString &serial) const
+{
+    return serial == m_serial;
+}
+
+void BeaconListWidgetItem::update(const BeaconInfo &info)
+{
+    m_livenessTimer.stop();
+
+    const GpsCoords position = GpsCoords::fromTexts(info.latitude, info.longitude);
+    m_latHemisphere = position.latHemisphere();
+    m_lonHemisphere = position.lonHemisphere();
+
+    m_state = info.state;
+    m_memory = info.memory;
+    m_auxValue = info.auxValue;
+    m_snr = info.snr;
+    m_rssi = info.rssi;
+    m_name = info.name;
+
+    m_latitude = position.latitude();
+    m_longitude = position.longitude();
+
+    m_timestamp = BeaconInfoDecoder::timestamp(info.date, info.time);
+
+    setBackground(ColourColumn, QBrush(m_pen.color(), Qt::SolidPattern));
+
+    if (m_name.isEmpty()) {
+        setText(NameColumn, m_serial);
+        setOffline();
+    } else {
+        setText(NameColumn, m_name);
+        setText(QualityColumn, QStringLiteral("%1dBm/%2dB").arg(m_rssi).arg(m_snr));
+        setText(TimeColumn, QStringLiteral("%1").arg(m_timestamp.toString(listTimeFormat)));
+        if (m_state <= 2)
+            setText(StateColumn, stateWord(m_state));
+        else
+            setOffline();
+    }
+
+    if (!info.date.isEmpty()) {
+        appendRecord();
+        writeRecord();
+    }
+
+    m_livenessTimer.start(livenessMs);
+}
+
+void BeaconListWidgetItem::setOffline()
+{
+    setText(QualityColumn, QString());
+    setText(TimeColumn, QStringLiteral("%1").arg(m_timestamp.toString(listTimeFormat)));
+    setText(StateColumn, stateWord(255));
+    m_state = 255;
+}
+
+void BeaconListWidgetItem::appendRecord()
+{
+    QList<QStandardItem *> row;
+    row << new QStandardItem(m_timestamp.toString(recordTimeFormat));
+    if (std::isnan(m_latitude) || std::isnan(m_longitude)) {
+        row << new QStandardItem(translated("Inconnu")) << new QStandardItem(translated("Inconnu"));
+    } else {
+        row << new QStandardItem(rawCoordinate(m_latitude, m_latHemisphere))
+            << new QStandardItem(rawCoordinate(m_longitude, m_lonHemisphere));
+    }
+    m_recordsModel->appendRow(row);
+}
+
+bool BeaconListWidgetItem::writeRecord()
+{
+    const QString folder = dataStorageDirectory() + QLatin1Char('/');
+    // A fresh account may have no Documents folder yet: create the whole path.
+    QDir().mkpath(folder);
+
+    const QString path = folder + m_serial + QLatin1Char('_') + m_name + QStringLiteral(".csv");
+
+    const GpsCoords position(m_latitude, m_latHemisphere, m_longitude, m_lonHemisphere);
+    const QString row = QStringLiteral("%1;%2;%3;%4;%5\r\n")
+                            .arg(m_timestamp.toString(recordTimeFormat),
+                                 QString::number(position.latitudeDegrees(), 'f', 4),
+                                 QString::number(position.longitudeDegrees(), 'f', 4),
+                                 QString::number(m_rssi), QString::number(m_snr));
+
+    // Rows that could not be written stay owed to their own file (a rename must not move them),
+    // and go out in report order before anything newer for that file.
+    auto owed = std::find_if(m_pending.begin(), m_pending.end(),
+                             [&path](const PendingRecords &p) { return p.path == path; });
+    if (owed == m_pending.end())
+        owed = m_pending.insert(m_pending.end(), PendingRecords{path, QByteArray(), false});
+    owed->bytes += row.toLatin1();
+
+    bool written = false;
+    for (int i = 0; i < m_pending.size();) {
+        const bool flushed = flush(m_pending[i]);
+        if (m_pending[i].path == path)
+            written = flushed;
+        if (flushed)
+            m_pending.remove(i);
+        else
+            ++i;
+    }
+    return written;
+}
+
+bool BeaconListWidgetItem::flush(PendingRecords &pending)
+{
+    QFile file(pending.path);
+    const bool existed = file.exists();
+    // Binary append: the line ends are exactly the bytes queued. Unbuffered, so that a failed
+    // write is seen here and its bytes are kept rather than lost on close.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return false;
+    if (!existed && !pending.headerQueued) {
+        pending.bytes.prepend(QByteArray(recordsHeader));
+        pending.headerQueued = true;
+    }
+    const qint64 written = file.write(pending.bytes);
+    if (written > 0)
+        pending.bytes.remove(0, int(written));
+    file.close();
+    return pending.bytes.isEmpty();
+}
