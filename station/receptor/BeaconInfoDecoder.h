@@ -7,7 +7,6 @@
 #include <QByteArray>
 #include <QDateTime>
 
-class GpsCoords;
 
 namespace BeaconInfoDecoder
 {
