@@ -146,11 +146,8 @@ usb::Transfer VirtualReceptor::handleRead(const usb::SetupPacket &setup, uint8_t
     case Request::BeaconFlags: {
         if (setup.index != 0 || setup.length != slotCount)
             return stall();
-        for (int i = 0; i < slotCount; ++i) {
-            const Slot &s = m_slots[i];
-            data[i] = static_cast<uint8_t>((s.registered ? flagRegistered : 0)
-                                           | (s.newReport ? flagNewReport : 0));
-        }
+        const std::array<uint8_t, slotCount> bytes = flagsLocked();
+        std::copy(bytes.begin(), bytes.end(), data);
         break;
     }
     case Request::BeaconInfo: {
@@ -238,6 +235,17 @@ int VirtualReceptor::registerLocked(const Serial &serial)
 bool VirtualReceptor::setReport(int slot, const Report &report)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    return setReportLocked(slot, report);
+}
+
+bool VirtualReceptor::postReport(const Serial &serial, const Report &report)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return setReportLocked(findSlotLocked(serial), report);
+}
+
+bool VirtualReceptor::setReportLocked(int slot, const Report &report)
+{
     if (!validSlot(slot) || !m_slots[slot].registered)
         return false;
     Slot &s = m_slots[slot];
@@ -245,16 +253,6 @@ bool VirtualReceptor::setReport(int slot, const Report &report)
     s.state = report.state;
     s.newReport = true;
     return true;
-}
-
-bool VirtualReceptor::postReport(const Serial &serial, const Report &report)
-{
-    int slot;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        slot = findSlotLocked(serial);
-    }
-    return slot >= 0 && setReport(slot, report);
 }
 
 int VirtualReceptor::registerSerial(const Serial &serial)
@@ -283,6 +281,11 @@ int VirtualReceptor::slotOf(const Serial &serial) const
 std::array<uint8_t, VirtualReceptor::slotCount> VirtualReceptor::flags() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    return flagsLocked();
+}
+
+std::array<uint8_t, VirtualReceptor::slotCount> VirtualReceptor::flagsLocked() const
+{
     std::array<uint8_t, slotCount> result{};
     for (int i = 0; i < slotCount; ++i) {
         result[i] = static_cast<uint8_t>((m_slots[i].registered ? flagRegistered : 0)

@@ -123,6 +123,8 @@ private:
     usb::Transfer handleRead(const usb::SetupPacket &setup, uint8_t *data);
     int findSlotLocked(const Serial &serial) const;
     int registerLocked(const Serial &serial);
+    bool setReportLocked(int slot, const Report &report);
+    std::array<uint8_t, slotCount> flagsLocked() const;
     InfoBlock infoBlockLocked(int slot) const;
     static bool validSlot(int slot) { return slot >= 0 && slot < slotCount; }
 
