@@ -40,6 +40,8 @@ const char *const longitudes[ReceptorDeviceFake::trackCount * ReceptorDeviceFake
     "12223.07050W", "12224.27380W", "12225.42780W", "12226.42100W", "12227.37720W",
 };
 
+constexpr int infoBlockSize = 54;
+constexpr char flagsWithNews = 0x03;  // registered, new report
 constexpr char memoryByte = '3';      // read by the station as 51 % memory used
 constexpr char stateStopped = 0;
 constexpr quint16 auxWord = 10;
@@ -49,7 +51,8 @@ constexpr int identificationSize = 24;
 } // namespace
 
 ReceptorDeviceFake::ReceptorDeviceFake(Clock clock)
-    : ReceptorDeviceGeneric(fakeKind), m_clock(std::move(clock))
+    : ReceptorDeviceGeneric(fakeKind),
+      m_clock(clock ? std::move(clock) : Clock(&QDateTime::currentDateTime))
 {
     qDebug("Fake receptor created\n");
     m_beacons.append({QByteArray("\0\0\0\0\0\x02", serialSize), 0, 1});
@@ -83,7 +86,7 @@ void ReceptorDeviceFake::sendDelBeacon(QByteArray serial)
 
 QByteArray *ReceptorDeviceFake::readBeaconFlags()
 {
-    return new QByteArray(m_beacons.size(), '\x03');
+    return new QByteArray(m_beacons.size(), flagsWithNews);
 }
 
 QByteArray *ReceptorDeviceFake::readBeaconInfo(int slot)
@@ -97,8 +100,9 @@ QByteArray *ReceptorDeviceFake::readBeaconInfo(int slot)
     const int index = beacon.track * trackLength + beacon.position;
 
     auto *block = new QByteArray;
-    block->reserve(54);
+    block->reserve(infoBlockSize);
     block->append('*');
+    // A serial of another length is cut or padded, so the fields keep their offsets.
     block->append(beacon.serial.leftJustified(serialSize, '\0', true));
     const QLocale c = QLocale::c();  // ASCII digits whatever the user's locale
     block->append(c.toString(now.date(), QStringLiteral("ddMMyy")).toLatin1());
@@ -109,12 +113,14 @@ QByteArray *ReceptorDeviceFake::readBeaconInfo(int slot)
     block->append(stateStopped);
     block->append(char(auxWord & 0xFF));
     block->append(char(auxWord >> 8));
-    block->append(QString::asprintf("Fake%04u", unsigned(slot)).toLatin1().leftJustified(nameSize, '\0', true));
+    const QByteArray name = QString::asprintf("Fake%04u", unsigned(slot)).toLatin1();
+    block->append(name.leftJustified(nameSize, '\0', true));
 
     beacon.position = (beacon.position + 1) % trackLength;
     return block;
 }
 
+// The simulated beacons keep walking whatever they are told.
 void ReceptorDeviceFake::sendStartBeacon(QByteArray, int)
 {
 }
@@ -134,6 +140,8 @@ QByteArray *ReceptorDeviceFake::readBeaconQuality(int)
 
 int ReceptorDeviceFake::readReceptorId(char *buffer)
 {
+    if (!buffer)
+        return -1;
     std::memset(buffer, 0, identificationSize);
     std::memcpy(buffer, "000000000000XXXXXXXX", 20);
     return identificationSize;
