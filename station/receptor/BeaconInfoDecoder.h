@@ -7,7 +7,6 @@
 #include <QByteArray>
 #include <QDateTime>
 
-
 namespace BeaconInfoDecoder
 {
 constexpr int infoBlockSize = 56;
