@@ -1,15 +1,15 @@
-// Korvane, the tracking station: registers the receptor meta-types, then opens the main window.
+// Korvane, the tracking station: registers the values that cross threads, then runs the main window.
+#include "KorvaneMainWindow.h"
 #include "ReceptorMetaTypes.h"
 
 #include <QApplication>
-#include <QMainWindow>
 
 int main(int argc, char *argv[])
 {
     registerReceptorMetaTypes();
     QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Korvane - v1.9"));
+    // Declared after the application, so destroyed before it.
+    KorvaneMainWindow window;
     window.show();
     return app.exec();
 }

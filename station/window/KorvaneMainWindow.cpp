@@ -1,0 +1,361 @@
+// Main window of the station: start-up (form, data folder, detector, worker, poll timer), receptor
+// arrival and loss, beacon reports turned into list entries and positions, and the beacon commands.
+#include "KorvaneMainWindow.h"
+#include "ui_KorvaneMainWindow.h"
+
+#include "BeaconListWidgetItem.h"
+#include "DataStorage.h"
+#include "FreqSpinBox.h"
+#include "ReceptorCom.h"
+#include "ReceptorDetector.h"
+#include "ReceptorDeviceGeneric.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QInputDialog>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QRegularExpression>
+#include <QShortcut>
+#include <QStandardItemModel>
+#include <QTimer>
+#include <QUrl>
+
+namespace
+{
+constexpr int refreshIntervalMs = 2000;
+
+// Track colours of the beacons, handed out in this order.
+const QColor beaconColours[] = {
+    {255, 179, 0},  {128, 46, 117}, {255, 104, 0}, {166, 189, 215}, {193, 0, 32},
+    {206, 162, 98}, {129, 112, 102}, {0, 125, 52}, {246, 118, 142}, {0, 83, 138},
+    {255, 122, 92}, {83, 55, 122},  {255, 142, 0}, {179, 40, 81},   {244, 200, 0},
+    {127, 24, 13},  {147, 170, 0},  {89, 51, 21},  {241, 58, 19},   {35, 44, 22},
+};
+constexpr int beaconColourCount = int(sizeof(beaconColours) / sizeof(beaconColours[0]));
+
+// Twelve hexadecimal digits in either case, nothing else.
+bool isSerialText(const QString &text)
+{
+    static const QRegularExpression serial(
+        QRegularExpression::anchoredPattern(QStringLiteral("[A-Fa-f0-9]{12}")));
+    return serial.match(text).hasMatch();
+}
+} // namespace
+
+KorvaneMainWindow::KorvaneMainWindow(QWidget *parent)
+    : QMainWindow(parent),
+      ui(new Ui::KorvaneMainWindow),
+      currentReceptor(nullptr),
+      textPrompt([](QWidget *owner, const QString &title, const QString &label, bool *ok) {
+          return QInputDialog::getText(owner, title, label, QLineEdit::Normal, QString(), ok);
+      }),
+      errorBox([](QWidget *owner, const QString &title, const QString &text) {
+          QMessageBox::critical(owner, title, text, QMessageBox::Ok);
+      })
+{
+    ui->setupUi(this);
+    setWindowTitle(QStringLiteral("Korvane - v1.9"));
+
+    checkDataStorageDirectory();
+
+    freqSpinBox = new FreqSpinBox;
+    freqSpinBox->setMaximum(60);
+    freqSpinBox->setMinimum(0.1);
+    freqSpinBox->setValue(1);
+    freqSpinBox->setToolTip(tr("Durée entre deux mesures (en secondes)"));
+    ui->mainToolBar->addAction(ui->actionD_marrer);
+    ui->mainToolBar->addWidget(freqSpinBox);
+    ui->mainToolBar->addAction(ui->actionArr_ter);
+    ui->mainToolBar->addSeparator();
+    ui->mainToolBar->addAction(ui->actionAjouter);
+    ui->mainToolBar->addAction(ui->actionRetirer);
+    ui->mainToolBar->addSeparator();
+    ui->mainToolBar->addAction(ui->actionRecadrer);
+    ui->mainToolBar->addAction(ui->actionZoom_Avant);
+    ui->mainToolBar->addAction(ui->actionZoom_Arri_re);
+    ui->mainToolBar->addSeparator();
+    ui->mainToolBar->addAction(ui->actionLoadMap);
+    ui->mainToolBar->addSeparator();
+    ui->mainToolBar->addAction(ui->actionEnregistrements);
+
+    receptorStatusLabel = new QLabel;
+    receptorStatusLabel->setObjectName(QStringLiteral("receptorStatusLabel"));
+    receptorStatusLabel->setLineWidth(0);
+    ui->statusBar->addPermanentWidget(receptorStatusLabel, 0);
+    receptorIconLabel = new QLabel(QString());
+    receptorIconLabel->setObjectName(QStringLiteral("receptorIconLabel"));
+    ui->statusBar->addPermanentWidget(receptorIconLabel, 0);
+    disableReceptor();
+    setStyleSheet(QStringLiteral("QStatusBar::item { border: 0px solid black }; "));
+
+    receptorCom = new ReceptorCom;
+    connect(this, SIGNAL(beaconsNeedRefresh(ReceptorDeviceDesc)), receptorCom,
+            SLOT(scanBeacons(ReceptorDeviceDesc)));
+    connect(this, SIGNAL(beaconsInitialScan(ReceptorDeviceDesc)), receptorCom,
+            SLOT(scanBeaconsInit(ReceptorDeviceDesc)));
+    connect(receptorCom, SIGNAL(beaconInfo(BeaconInfo)), this, SLOT(beaconUpdate(BeaconInfo)));
+    connect(this, SIGNAL(beaconAddRequested(ReceptorDeviceDesc, QString)), receptorCom,
+            SLOT(addBeacon(ReceptorDeviceDesc, QString)));
+    connect(this, SIGNAL(beaconDelRequested(ReceptorDeviceDesc, QString)), receptorCom,
+            SLOT(delBeacon(ReceptorDeviceDesc, QString)));
+    connect(this, SIGNAL(beaconStartRequested(ReceptorDeviceDesc,QString,int)), receptorCom,
+            SLOT(startBeacon(ReceptorDeviceDesc,QString,int)));
+    connect(this, SIGNAL(beaconStopRequested(ReceptorDeviceDesc,QString)), receptorCom,
+            SLOT(stopBeacon(ReceptorDeviceDesc,QString)));
+
+    detector = new ReceptorDetector;
+    connect(detector, SIGNAL(receptorConnected(ReceptorDeviceDesc)), this,
+            SLOT(enableReceptor(ReceptorDeviceDesc)));
+    connect(detector, SIGNAL(receptorDisconnected()), this, SLOT(disableReceptor()));
+
+    refreshTimer = new QTimer(this);
+    refreshTimer->setObjectName(QStringLiteral("refreshTimer"));
+    connect(refreshTimer, SIGNAL(timeout()), detector, SLOT(refresh()));
+    connect(refreshTimer, SIGNAL(timeout()), this, SLOT(refreshBeacons()));
+    refreshTimer->start(refreshIntervalMs);
+
+    // Hidden keys, valid in every window of the application.
+    QShortcut *bootloaderKey = new QShortcut(QKeySequence(Qt::Key_F12), this);
+    bootloaderKey->setContext(Qt::ApplicationShortcut);
+    connect(bootloaderKey, SIGNAL(activated()), this, SLOT(startbootLoader()));
+    connect(this, SIGNAL(bootloaderMode(ReceptorDeviceDesc)), receptorCom,
+            SLOT(bootloaderMode(ReceptorDeviceDesc)));
+    fakeReceptorOn = false;
+    QShortcut *fakeReceptorKey = new QShortcut(QKeySequence(Qt::Key_F11), this);
+    fakeReceptorKey->setContext(Qt::ApplicationShortcut);
+    connect(fakeReceptorKey, SIGNAL(activated()), this, SLOT(fakereceptor()));
+    connect(this, SIGNAL(RemoveFakeReceptor()), detector, SLOT(RemoveFakeReceptor()));
+    connect(this, SIGNAL(AddFakeReceptor()), detector, SLOT(AddFakeReceptor()));
+
+    ui->tabs->setCurrentIndex(0);
+    const int columnWidths[] = {80, 70, 90, 110, 10};
+    for (int column = 0; column < 5; ++column)
+        ui->listWidget->setColumnWidth(column, columnWidths[column]);
+
+    for (const QColor &colour : beaconColours)
+        penPool.append(QPen(colour));
+}
+
+KorvaneMainWindow::~KorvaneMainWindow()
+{
+    refreshTimer->stop();
+    // Each waits for its thread to leave its event loop.
+    delete receptorCom;
+    delete detector;
+    delete refreshTimer;
+    delete currentReceptor;
+    delete ui;
+}
+
+void KorvaneMainWindow::setTextPrompt(TextPrompt prompt)
+{
+    textPrompt = std::move(prompt);
+}
+
+void KorvaneMainWindow::setErrorBox(ErrorBox box)
+{
+    errorBox = std::move(box);
+}
+
+void KorvaneMainWindow::checkDataStorageDirectory()
+{
+    const QString path = dataStorageDirectory();
+    if (QDir(path).exists()) {
+        qDebug("Data storage directory already exists");
+        return;
+    }
+    qDebug("Data storage directory does not exist, creating it");
+    // With its parents: a fresh account may have no Documents folder yet.
+    if (!QDir().mkpath(path))
+        qDebug("Failed to create data storage directory (%s)", path.toLocal8Bit().constData());
+}
+
+QList<BeaconListWidgetItem *> KorvaneMainWindow::selectedEntries() const
+{
+    QList<BeaconListWidgetItem *> entries;
+    const QList<QTreeWidgetItem *> selected = ui->listWidget->selectedItems();
+    for (QTreeWidgetItem *item : selected)
+        entries.append(static_cast<BeaconListWidgetItem *>(item));
+    return entries;
+}
+
+QPen KorvaneMainWindow::takePen()
+{
+    if (!penPool.isEmpty())
+        return penPool.takeFirst();
+    // More entries than colours: every entry still gets one, the table going round again.
+    return QPen(beaconColours[extraPens++ % beaconColourCount]);
+}
+
+void KorvaneMainWindow::emitPosition(const BeaconListWidgetItem *entry)
+{
+    const GpsCoords coords(entry->latitude(), entry->latHemisphere(), entry->longitude(),
+                           entry->lonHemisphere());
+    emit newPosition(entry->serial(), entry->timestamp(), coords, entry->pen());
+}
+
+void KorvaneMainWindow::enableReceptor(ReceptorDeviceDesc devDesc)
+{
+    qDebug("enableReceptor");
+    receptorStatusLabel->setText(tr("Recepteur connecté"));
+    receptorIconLabel->setPixmap(QPixmap(QStringLiteral(":/status/connected.ico")));
+
+    delete currentReceptor;
+    currentReceptor = new ReceptorDeviceDesc(devDesc);
+
+    // The identifier is 24 bytes; only its first 12 characters are shown.
+    char id[25] = {};
+    const int received = currentReceptor->isNull() ? -1 : (*currentReceptor)->readReceptorId(id);
+    if (received > 0) {
+        qDebug("Receptor id : %.12s\n", id);
+        receptorIconLabel->setToolTip(
+            tr("ID du récepteur: %1").arg(QString::fromLatin1(id, int(qstrnlen(id, 12)))));
+    } else {
+        qDebug("Failed to get receptor id\n");
+        receptorIconLabel->setToolTip(QString());
+    }
+
+    emit beaconsInitialScan(*currentReceptor);
+}
+
+void KorvaneMainWindow::disableReceptor()
+{
+    qDebug("disableReceptor");
+    receptorStatusLabel->setText(tr("Recepteur non connecté"));
+    receptorIconLabel->setPixmap(QPixmap(QStringLiteral(":/status/disconnected.ico")));
+
+    delete currentReceptor;
+    currentReceptor = nullptr;
+    receptorIconLabel->setToolTip(QString());
+
+    while (ui->listWidget->topLevelItemCount() > 0) {
+        auto *entry = static_cast<BeaconListWidgetItem *>(ui->listWidget->takeTopLevelItem(0));
+        emit beaconDelete(entry->serial());
+        penPool.append(entry->pen());
+        delete entry;
+    }
+}
+
+void KorvaneMainWindow::refreshBeacons()
+{
+    if (currentReceptor)
+        emit beaconsNeedRefresh(*currentReceptor);
+}
+
+void KorvaneMainWindow::beaconUpdate(BeaconInfo info)
+{
+    for (int row = 0; row < ui->listWidget->topLevelItemCount(); ++row) {
+        auto *entry = static_cast<BeaconListWidgetItem *>(ui->listWidget->topLevelItem(row));
+        if (!entry->matchesSerial(info.serial))
+            continue;
+        entry->update(info);
+        if (!info.name.isEmpty())
+            emitPosition(entry);
+        return;
+    }
+
+    auto *entry = new BeaconListWidgetItem(info.serial);
+    entry->setPen(takePen());
+    entry->update(info);
+    // Shown offline until the beacon's next report.
+    entry->setOffline();
+    if (!info.name.isEmpty())
+        emitPosition(entry);
+    ui->listWidget->addTopLevelItem(entry);
+}
+
+void KorvaneMainWindow::on_actionAjouter_triggered()
+{
+    if (!currentReceptor)
+        return;
+
+    bool accepted = false;
+    const QString serial = textPrompt(this, tr("Ajouter un module"), tr("Numéro de série"),
+                                      &accepted);
+    if (!accepted || !isSerialText(serial)) {
+        errorBox(this, tr("Erreur"),
+                 tr("Ceci n'est pas un numéro de série valide.\n"
+                    "Un numéro de série valide comporte 12 caractères héxadécimaux."));
+        return;
+    }
+    // The receptor may have gone while the dialog was open.
+    if (currentReceptor)
+        emit beaconAddRequested(*currentReceptor, serial);
+}
+
+void KorvaneMainWindow::on_actionRetirer_triggered()
+{
+    const QList<BeaconListWidgetItem *> entries = selectedEntries();
+    if (!currentReceptor || entries.isEmpty())
+        return;
+    for (BeaconListWidgetItem *entry : entries) {
+        emit beaconDelRequested(*currentReceptor, entry->serial());
+        emit beaconDelete(entry->serial());
+        penPool.append(entry->pen());
+        delete entry;
+    }
+}
+
+void KorvaneMainWindow::on_actionD_marrer_triggered()
+{
+    const QList<BeaconListWidgetItem *> entries = selectedEntries();
+    if (!currentReceptor || entries.isEmpty())
+        return;
+    for (BeaconListWidgetItem *entry : entries) {
+        // The beacon counts in tenths of a second.
+        const int interval = int(freqSpinBox->value() * 10);
+        emit beaconStartRequested(*currentReceptor, entry->serial(), interval);
+    }
+}
+
+void KorvaneMainWindow::on_actionArr_ter_triggered()
+{
+    const QList<BeaconListWidgetItem *> entries = selectedEntries();
+    if (!currentReceptor || entries.isEmpty())
+        return;
+    for (BeaconListWidgetItem *entry : entries)
+        emit beaconStopRequested(*currentReceptor, entry->serial());
+}
+
+void KorvaneMainWindow::on_actionEnregistrements_triggered()
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(dataStorageDirectory()));
+}
+
+void KorvaneMainWindow::startbootLoader()
+{
+    if (currentReceptor)
+        emit bootloaderMode(*currentReceptor);
+}
+
+void KorvaneMainWindow::fakereceptor()
+{
+    if (!fakeReceptorOn)
+        emit AddFakeReceptor();
+    else
+        emit RemoveFakeReceptor();
+    fakeReceptorOn = !fakeReceptorOn;
+}
+
+void KorvaneMainWindow::on_listWidget_itemSelectionChanged()
+{
+    const QList<BeaconListWidgetItem *> entries = selectedEntries();
+    if (!currentReceptor || entries.size() != 1)
+        return;
+    const BeaconListWidgetItem *entry = entries.first();
+
+    QAbstractItemModel *records = entry->recordsModel();
+    if (ui->tableView->model() != records) {
+        // The view makes a new selection model for each model and keeps the old ones.
+        QItemSelectionModel *previous = ui->tableView->selectionModel();
+        ui->tableView->setModel(records);
+        delete previous;
+    }
+    ui->tableView->scrollToBottom();
+
+    ui->label->setText(tr("Nom : %1\nNuméro de série : %2\nUtilisation mémoire : %3%")
+                           .arg(entry->name(), entry->serial(), QString::number(entry->memory())));
+}

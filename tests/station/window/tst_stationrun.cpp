@@ -1,0 +1,207 @@
+// The whole station with its three threads: the window, the receptor detector and the receptor
+// worker, with the poll timer ticked by hand. Once with the simulated receptor switched on by its
+// hidden key, following its beacon into the records file; once with a receptor on the emulated
+// USB bus that arrives, takes commands and is unplugged.
+#include "BeaconListWidgetItem.h"
+#include "DataStorage.h"
+#include "EmulatedBus.h"
+#include "FreqSpinBox.h"
+#include "GpsCoords.h"
+#include "KorvaneMainWindow.h"
+#include "ReceptorDetector.h"
+#include "ReceptorDeviceFake.h"
+#include "ReceptorMetaTypes.h"
+#include "UsbAccess.h"
+#include "VirtualReceptor.h"
+
+#include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <memory>
+
+class TestStationRun : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void simulatedReceptor();
+    void usbReceptor();
+
+private:
+    QTreeWidget *list() const { return m_window->findChild<QTreeWidget *>("listWidget"); }
+    BeaconListWidgetItem *entry(int row) const
+    {
+        return static_cast<BeaconListWidgetItem *>(list()->topLevelItem(row));
+    }
+    QString statusText() const
+    {
+        return m_window->findChild<QLabel *>("receptorStatusLabel")->text();
+    }
+    QString receptorTooltip() const
+    {
+        return m_window->findChild<QLabel *>("receptorIconLabel")->toolTip();
+    }
+    // One poll period: the detector polls and the window asks for news, as on a timer expiry.
+    void tick() { QMetaObject::invokeMethod(m_timer, "timeout"); }
+
+    KorvaneMainWindow *m_window = nullptr;
+    QTimer *m_timer = nullptr;
+};
+
+namespace
+{
+// Data rows of a records file (its header line left out).
+QStringList recordRows(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList rows = QString::fromLatin1(file.readAll()).split(QStringLiteral("\r\n"));
+    rows.removeFirst();
+    rows.removeAll(QString());
+    return rows;
+}
+} // namespace
+
+void TestStationRun::initTestCase()
+{
+    registerReceptorMetaTypes();
+    usb::setPlatformBackendEnabled(false);
+}
+
+void TestStationRun::init()
+{
+    usb::EmulatedBus::instance().reset();
+    m_window = new KorvaneMainWindow;
+    m_timer = m_window->findChild<QTimer *>("refreshTimer", Qt::FindDirectChildrenOnly);
+    QVERIFY(m_timer && m_timer->isActive());
+    QCOMPARE(m_timer->interval(), 2000);
+    m_timer->stop();
+}
+
+void TestStationRun::cleanup()
+{
+    delete m_window;
+    m_window = nullptr;
+    // Every receptor handle that crossed the threads was given back.
+    QCOMPARE(usb::EmulatedBus::instance().openHandles(), 0);
+}
+
+void TestStationRun::simulatedReceptor()
+{
+    const QString records = dataStorageDirectory() + QStringLiteral("/000000000002_Fake0000.csv");
+    QFile::remove(records);
+    QSignalSpy positions(m_window, SIGNAL(newPosition(QString, QDateTime, GpsCoords, QPen)));
+    QSignalSpy deletions(m_window, SIGNAL(beaconDelete(QString)));
+
+    // The F11 key's slot.
+    QMetaObject::invokeMethod(m_window, "fakereceptor");
+    tick();
+    QTRY_COMPARE(list()->topLevelItemCount(), 1);
+    QCOMPARE(statusText(), QStringLiteral("Recepteur connecté"));
+    QCOMPARE(receptorTooltip(), QStringLiteral("ID du récepteur: 000000000000"));
+    QCOMPARE(entry(0)->serial(), QStringLiteral("000000000002"));
+    QCOMPARE(entry(0)->text(BeaconListWidgetItem::NameColumn), QStringLiteral("Fake0000"));
+    QTRY_COMPARE(recordRows(records).size(), 1);
+    QVERIFY(recordRows(records).at(0).contains(QStringLiteral(";35.6078;139.9016;")));
+
+    // Each tick moves the beacon one position along its track.
+    const int scans = 5;
+    for (int scan = 1; scan < scans; ++scan) {
+        tick();
+        QTRY_COMPARE(recordRows(records).size(), scan + 1);
+    }
+    const QStringList rows = recordRows(records);
+    for (int position = 0; position < scans; ++position) {
+        const GpsCoords expected =
+            GpsCoords::fromTexts(QString::fromLatin1(ReceptorDeviceFake::latitudeText(1, position)),
+                                 QString::fromLatin1(ReceptorDeviceFake::longitudeText(1, position)));
+        const QStringList fields = rows.at(position).split(QLatin1Char(';'));
+        QCOMPARE(fields.size(), 5);
+        QVERIFY(qAbs(fields.at(1).toDouble() - expected.latitudeDegrees()) < 0.00006);
+        QVERIFY(qAbs(fields.at(2).toDouble() - expected.longitudeDegrees()) < 0.00006);
+        QCOMPARE(fields.at(3), QStringLiteral("-157"));
+        QCOMPARE(fields.at(4), QStringLiteral("0"));
+    }
+    QCOMPARE(list()->topLevelItemCount(), 1);
+    QCOMPARE(positions.size(), scans);
+    for (const QList<QVariant> &position : qAsConst(positions))
+        QCOMPARE(position.at(0).toString(), QStringLiteral("000000000002"));
+    QCOMPARE(positions.at(1).at(2).value<GpsCoords>().latitude(), 3537.30820);
+
+    // F11 again: the next poll gives the simulated receptor up and the listed beacon goes. The
+    // same tick's scan runs on the worker thread meanwhile, so its report may come after the loss
+    // notice and list the beacon once more.
+    QMetaObject::invokeMethod(m_window, "fakereceptor");
+    tick();
+    QTRY_COMPARE(statusText(), QStringLiteral("Recepteur non connecté"));
+    QCOMPARE(deletions.size(), 1);
+    QCOMPARE(deletions.at(0).at(0).toString(), QStringLiteral("000000000002"));
+    QVERIFY(list()->topLevelItemCount() <= 1);
+    QCOMPARE(m_window->freePens().size(), 20 - list()->topLevelItemCount());
+}
+
+void TestStationRun::usbReceptor()
+{
+    auto receptor = std::make_shared<VirtualReceptor>();
+    receptor->setIdentification(std::string("RCPT0001ABCDEFGH"));
+    const std::string path = usb::EmulatedBus::instance().attach(
+        ReceptorDetector::interfaceClass(), "receptor", receptor);
+    QSignalSpy positions(m_window, SIGNAL(newPosition(QString, QDateTime, GpsCoords, QPen)));
+    QSignalSpy deletions(m_window, SIGNAL(beaconDelete(QString)));
+
+    tick();
+    QTRY_COMPARE(statusText(), QStringLiteral("Recepteur connecté"));
+    QCOMPARE(receptorTooltip(), QStringLiteral("ID du récepteur: RCPT0001ABCD"));
+
+    // Register a beacon: the worker's scan after the command lists it, still without a name.
+    m_window->setTextPrompt([](QWidget *, const QString &, const QString &, bool *ok) {
+        *ok = true;
+        return QStringLiteral("0A1B2C3D4E5F");
+    });
+    m_window->findChild<QAction *>("actionAjouter")->trigger();
+    QTRY_COMPARE(list()->topLevelItemCount(), 1);
+    QCOMPARE(entry(0)->serial(), QStringLiteral("0a1b2c3d4e5f"));
+    QCOMPARE(positions.size(), 0);
+    const VirtualReceptor::Serial serial = {0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x5f};
+    QCOMPARE(receptor->slotOf(serial), 0);
+
+    VirtualReceptor::Report news;
+    news.date = "010224";
+    news.time = "123456";
+    news.latitude = "4512.34567N";
+    news.longitude = "00612.50000E";
+    news.name = "Alpha";
+    news.memory = 40;
+    news.rssiDbm = -60;
+    QVERIFY(receptor->postReport(serial, news));
+    tick();
+    QTRY_COMPARE(positions.size(), 1);
+    QCOMPARE(entry(0)->text(BeaconListWidgetItem::NameColumn), QStringLiteral("Alpha"));
+    QCOMPARE(positions.at(0).at(0).toString(), QStringLiteral("0a1b2c3d4e5f"));
+
+    entry(0)->setSelected(true);
+    m_window->findChild<FreqSpinBox *>()->setValue(0.5);
+    m_window->findChild<QAction *>("actionD_marrer")->trigger();
+    QTRY_VERIFY(receptor->lastStartInterval().has_value());
+    QCOMPARE(int(*receptor->lastStartInterval()), 5);
+
+    // Unplugged: the next poll loses it and the list empties.
+    usb::EmulatedBus::instance().detach(path);
+    tick();
+    QTRY_COMPARE(statusText(), QStringLiteral("Recepteur non connecté"));
+    QCOMPARE(list()->topLevelItemCount(), 0);
+    QCOMPARE(deletions.size(), 1);
+    QCOMPARE(deletions.at(0).at(0).toString(), QStringLiteral("0a1b2c3d4e5f"));
+    QVERIFY(receptorTooltip().isEmpty());
+}
+
+QTEST_MAIN(TestStationRun)
+#include "tst_stationrun.moc"
