@@ -4,7 +4,7 @@
 
 #include "MemoryState.h"
 #include "USBDeviceDesc.h"
-#include "UsbDevice.h"
+#include "usb/UsbDevice.h"
 
 #include <QAtomicInt>
 #include <QString>
@@ -32,6 +32,10 @@ public:
     bool endErase();
     bool enterBootloader();
 
+    // An erase whose status stays busy this many polls (10 ms apart, about 30 s) counts as failed.
+    static constexpr int defaultErasePollLimit = 3000;
+    void setErasePollLimit(int polls) { m_erasePollLimit = polls; }
+
     // Holder counting, atomic across threads; the release that reaches 0 destroys the object.
     void take();
     void release();
@@ -42,4 +46,7 @@ private:
     QAtomicInt m_holders{1};
     quint8 m_bulkPipe = 0;
     std::unique_ptr<usb::Device> m_device;  // the file handle and WinUSB interface together
+    int m_erasePollLimit = defaultErasePollLimit;
+
+    usb::Transfer controlTransfer(quint8 requestType, quint8 request, quint16 length, quint8 *data);
 };

@@ -1,0 +1,5 @@
+// Registration of the manager's cross-thread values, done first thing in main.
+#pragma once
+
+// Registers USBDeviceDesc, QList<USBDeviceDesc> and MemoryState, in that order.
+void registerQuorvelMetaTypes();
