@@ -1,0 +1,234 @@
+// Position record layout (fixed-width ASCII): date ddMMyy at 0 (6), time hhmmss.zzz at 6 (10),
+// latitude at 16 (9) and its hemisphere at 25, longitude at 26 (10) and its hemisphere at 36,
+// speed at 37 (5), altitude at 42 (7), PDOP at 49 (5), HDOP at 54 (5), VDOP at 59 (5).
+//
+// A download decodes up to 130 000 pages of four records, so the well-formed fields are read by hand;
+// every other form goes through Qt's parsers, whose results the hand-written paths reproduce exactly.
+#include "PositionRecord.h"
+
+#include <QLoggingCategory>
+#include <QString>
+
+#include <cmath>
+#include <limits>
+
+namespace
+{
+constexpr double notANumber = std::numeric_limits<double>::quiet_NaN();
+
+// Exact powers of ten: an integer below 2^53 divided by one of them is the correctly rounded value
+// of the decimal text, as a full string-to-double conversion gives.
+constexpr double powersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11};
+
+// qDebug formats its text even when debug output is switched off; the per-record lines skip that.
+bool debugEnabled()
+{
+    return QLoggingCategory::defaultCategory()->isDebugEnabled();
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool isAsciiBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Value of `count` decimal digits at `text`, or -1 if one of them is not a digit.
+int digitsValue(const char *text, int count)
+{
+    int value = 0;
+    for (int i = 0; i < count; ++i) {
+        if (!isDigit(text[i]))
+            return -1;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+// The field without surrounding ASCII blanks.
+struct Span
+{
+    const char *begin;
+    int length;
+};
+
+Span trimmed(const char *field, int width)
+{
+    int first = 0;
+    int last = width;
+    while (first < last && isAsciiBlank(field[first]))
+        ++first;
+    while (last > first && isAsciiBlank(field[last - 1]))
+        --last;
+    return {field + first, last - first};
+}
+
+bool hasDigit(const char *field, int width)
+{
+    for (int i = 0; i < width; ++i) {
+        if (isDigit(field[i]))
+            return true;
+    }
+    return false;
+}
+
+QString latin1(const char *field, int width)
+{
+    return QString::fromLatin1(field, width);
+}
+
+// A decimal number with optional blanks around it; NaN when it does not convert.
+double decimalField(const char *field, int width)
+{
+    int i = 0;
+    while (i < width && field[i] == ' ')
+        ++i;
+    const bool negative = i < width && field[i] == '-';
+    if (negative)
+        ++i;
+    qint64 mantissa = 0;
+    int integerDigits = 0;
+    int fractionDigits = 0;
+    while (i < width && isDigit(field[i])) {
+        mantissa = mantissa * 10 + (field[i++] - '0');
+        ++integerDigits;
+    }
+    if (i < width && field[i] == '.') {
+        ++i;
+        while (i < width && isDigit(field[i])) {
+            mantissa = mantissa * 10 + (field[i++] - '0');
+            ++fractionDigits;
+        }
+    }
+    int end = i;
+    while (end < width && field[end] == ' ')
+        ++end;
+    if (end == width && integerDigits > 0) {
+        const double value = double(mantissa) / powersOfTen[fractionDigits];
+        return negative ? -value : value;
+    }
+    bool ok = false;
+    const double value = latin1(field, width).toDouble(&ok);
+    return ok ? value : notANumber;
+}
+
+// A whole number; false when it does not convert.
+bool integerField(const char *field, int width, int *value)
+{
+    const int digits = digitsValue(field, width);
+    if (digits >= 0) {
+        *value = digits;
+        return true;
+    }
+    bool ok = false;
+    *value = latin1(field, width).toInt(&ok);
+    return ok;
+}
+
+// V1 style carries its decimal point ("4807.0380"); V5 style implies it after the degrees and
+// minutes: `integerWidth` digits of ddmm or dddmm, then five digits of fraction ("480703800").
+double coordinateField(const char *field, int width, int integerWidth, const char *v1Line,
+                       const char *v5Line)
+{
+    for (int i = 0; i < width; ++i) {
+        if (field[i] == '.') {
+            if (debugEnabled())
+                qDebug("%s", v1Line);
+            return decimalField(field, width);
+        }
+    }
+    if (debugEnabled())
+        qDebug("%s", v5Line);
+    int integerPart = 0;
+    int fractionPart = 0;
+    if (!integerField(field, integerWidth, &integerPart)
+        || !integerField(field + integerWidth, width - integerWidth, &fractionPart))
+        return notANumber;
+    return integerPart + fractionPart / 100000.0;
+}
+
+// The date "ddMMyy" with a two-digit year read as 19yy, then moved on 100 years.
+QDate recordDate(const char *field)
+{
+    constexpr int width = 6;
+    const int day = digitsValue(field, 2);
+    const int month = digitsValue(field + 2, 2);
+    const int year = digitsValue(field + 4, 2);
+    if (day >= 0 && month >= 0 && year >= 0 && QDate::isValid(1900 + year, month, day)) {
+        // A 29 February valid in 19yy is valid in 20yy too.
+        return QDate(2000 + year, month, day);
+    }
+    if (!hasDigit(field, width))
+        return QDate();
+    return QDate::fromString(latin1(field, width).trimmed(), QStringLiteral("ddMMyy")).addYears(100);
+}
+
+// The time "hhmmss.z": the digits after the point are a fraction of a second (".5" is 500 ms).
+QTime recordTime(const char *field)
+{
+    constexpr int width = 10;
+    const Span text = trimmed(field, width);
+    if (text.length >= 8 && text.begin[6] == '.') {
+        const int hour = digitsValue(text.begin, 2);
+        const int minute = digitsValue(text.begin + 2, 2);
+        const int second = digitsValue(text.begin + 4, 2);
+        const int fractionDigits = text.length - 7;
+        const int fraction = digitsValue(text.begin + 7, fractionDigits);
+        if (hour >= 0 && minute >= 0 && second >= 0 && fraction >= 0) {
+            // Out-of-range values give an invalid time, as Qt's parser does.
+            static constexpr int scale[] = {100, 10, 1};
+            return QTime(hour, minute, second, fraction * scale[fractionDigits - 1]);
+        }
+    }
+    if (!hasDigit(field, width))
+        return QTime();
+    return QTime::fromString(latin1(field, width).trimmed(), QStringLiteral("hhmmss.z"));
+}
+
+// "hhmmss.zzz", or nothing for an invalid time.
+void logTime(const QTime &time)
+{
+    if (!debugEnabled())
+        return;
+    char text[] = "hhmmss.zzz";
+    if (!time.isValid()) {
+        qDebug("\n");
+        return;
+    }
+    const int fields[] = {time.hour(), time.minute(), time.second()};
+    for (int i = 0; i < 3; ++i) {
+        text[2 * i] = char('0' + fields[i] / 10);
+        text[2 * i + 1] = char('0' + fields[i] % 10);
+    }
+    text[7] = char('0' + time.msec() / 100);
+    text[8] = char('0' + time.msec() / 10 % 10);
+    text[9] = char('0' + time.msec() % 10);
+    qDebug("%s\n", text);
+}
+}
+
+PositionRecord PositionRecord::decode(const char *record)
+{
+    PositionRecord decoded;
+    const double latitude = coordinateField(record + 16, 9, 4, "LAT is V1 style\n", "LAT is V5 style\n");
+    const double longitude =
+        coordinateField(record + 26, 10, 5, "LON is V1 style\n", "LON is V5 style\n");
+    decoded.coords = GpsCoords(latitude, record[25], longitude, record[36]);
+
+    const QDate date = recordDate(record);
+    const QTime time = recordTime(record + 6);
+    const bool valid = date.isValid() && time.isValid();
+    if (valid)
+        decoded.time = QDateTime(date, time, Qt::UTC);
+    logTime(valid ? time : QTime());
+
+    decoded.speed = decimalField(record + 37, 5);
+    decoded.altitude = decimalField(record + 42, 7);
+    decoded.pdop = decimalField(record + 49, 5);
+    decoded.hdop = decimalField(record + 54, 5);
+    decoded.vdop = decimalField(record + 59, 5);
+    return decoded;
+}

@@ -1,0 +1,49 @@
+// Download of a module's logged tracks: reads the flash page by page from the start, follows the
+// sector headers, and writes one CSV file per track into the chosen folder.
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+#include <functional>
+
+struct SectorHeader;
+
+class TrackDownloader
+{
+public:
+    // Reads page `pageIndex` into `buffer` (`capacity` bytes); returns 256, or -1 on failure.
+    using PageReader = std::function<int(char *buffer, quint32 pageIndex, int capacity)>;
+    // Takes the integer percentage of the used memory read so far, each time it changes.
+    using ProgressSink = std::function<void(int percent)>;
+
+    // Failed: a page could not be read, or a track file could not be opened or written. Every file
+    // that could be written stays on disk, closed.
+    enum class Result { Finished, Failed };
+
+    static constexpr quint32 memorySize = 0x2000000;  // 32 MiB of flash
+    static constexpr int pageSize = 256;
+
+    // The module's name and serial number name the files; `outDirectory` receives them.
+    TrackDownloader(const QString &moduleName, const QString &serialNumber,
+                    const QString &outDirectory);
+
+    // Reads until a sector header without '*' or the end of the memory. The percentage is pages
+    // read × 100 / (usedSize / 256) and goes past 100 when the last sector is read beyond the used
+    // size; with less than one used page it is 100 from the first page read.
+    Result run(const PageReader &readPage, qint32 usedSize, const ProgressSink &progress);
+
+private:
+    void startTrack(const SectorHeader &header);
+    void writeRecords(const char *page);
+    void write(const QByteArray &bytes);
+    void closeFile();
+
+    QString m_moduleName;
+    QString m_serialNumber;
+    QString m_outDirectory;
+    QFile m_file;           // the current track's file, when open
+    QByteArray m_pageLines; // the lines of the page being converted
+    bool m_failed = false;  // a file could not be opened or written
+};

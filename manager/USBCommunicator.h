@@ -1,0 +1,51 @@
+// The worker that performs every module operation (identity, rename, memory state, erase, download,
+// bootloader) one request at a time on a thread of its own, and reports back by signals.
+#pragma once
+
+#include "MemoryState.h"
+#include "USBDeviceDesc.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class QThread;
+
+class USBCommunicator : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Created without parent; starts its own thread and moves onto it.
+    USBCommunicator();
+    // Waits for the thread to leave its event loop (after the request in progress).
+    ~USBCommunicator() override;
+
+signals:
+    void deviceInfo(USBDeviceDesc dev);
+    void eraseFinished(USBDeviceDesc dev);
+    void eraseProgress(USBDeviceDesc dev, int percent);
+    void eraseAllFinished(QList<USBDeviceDesc> dList);
+    void saveFinished(USBDeviceDesc dev);
+    void saveFailed(USBDeviceDesc dev);
+    void saveAllFinished(QList<USBDeviceDesc> dList);
+    void saveProgress(USBDeviceDesc dev, int percent);
+    void memoryState(USBDeviceDesc dev, MemoryState state);
+
+public slots:
+    void getDeviceInfo(USBDeviceDesc dev);
+    void setName(USBDeviceDesc dev, QString name);
+    // Erases every sector whose first page is not blank, then ends the erase.
+    void eraseData(USBDeviceDesc dev);
+    void eraseData(QList<USBDeviceDesc> dList);
+    // Downloads the module's tracks into CSV files in `outDirectory`.
+    void saveData(USBDeviceDesc dev, QString outDirectory);
+    // Downloads each module in turn; a failure does not stop the others.
+    void saveData(QList<USBDeviceDesc> dList, QString outDirectory);
+    void getMemoryState(USBDeviceDesc dev);
+    void getMemoryState(QList<USBDeviceDesc> dList);
+    void bootloaderMode(USBDeviceDesc dev);
+
+private:
+    QThread *m_thread = nullptr;
+};

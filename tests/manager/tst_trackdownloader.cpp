@@ -1,0 +1,340 @@
+// The download loop over an in-memory flash image: track files compared byte for byte with the
+// expected files in data/, the end of the logged data, progress, and every way a download can fail.
+#include "ModuleRecordText.h"
+#include "TrackDownloader.h"
+
+#include <QTemporaryDir>
+#include <QTextCodec>
+#include <QtTest>
+
+#include <map>
+
+using moduletext::Fields;
+using moduletext::dataPage;
+using moduletext::headerPage;
+using moduletext::record;
+
+namespace
+{
+const QString trackA = QStringLiteral("TRK1_0123456789AB_061220_093015.000.csv");
+const QString trackB = QStringLiteral("TRK1_0123456789AB_311299_235959.500.csv");
+
+// Flash content by page index; pages not listed read as erased flash.
+class FlashImage
+{
+public:
+    void set(quint32 pageIndex, const QByteArray &page) { m_pages[pageIndex] = page; }
+    // Page index at which reads start failing (none by default).
+    void failFrom(quint32 pageIndex) { m_failFrom = pageIndex; }
+
+    TrackDownloader::PageReader reader()
+    {
+        return [this](char *buffer, quint32 pageIndex, int capacity) {
+            reads.append(pageIndex);
+            if (capacity < 256 || pageIndex >= m_failFrom)
+                return -1;
+            const auto found = m_pages.find(pageIndex);
+            const QByteArray page = found == m_pages.end() ? QByteArray(256, char(0xFF)) : found->second;
+            memcpy(buffer, page.constData(), 256);
+            return 256;
+        };
+    }
+
+    QList<quint32> reads;
+
+private:
+    std::map<quint32, QByteArray> m_pages;
+    quint32 m_failFrom = 0xFFFFFFFF;
+};
+
+Fields fields(const char *date, const char *time, const char *lat, char latH, const char *lon, char lonH,
+              const char *speed, const char *alt, const char *pdop, const char *hdop, const char *vdop)
+{
+    Fields f;
+    f.date = date;
+    f.time = time;
+    f.latitude = lat;
+    f.latHemisphere = latH;
+    f.longitude = lon;
+    f.lonHemisphere = lonH;
+    f.speed = speed;
+    f.altitude = alt;
+    f.pdop = pdop;
+    f.hdop = hdop;
+    f.vdop = vdop;
+    return f;
+}
+
+// Two tracks: a V1 track over sectors 0 and 1 (the second a continuation) and a V5 track in
+// sector 2; sector 3 is erased, so the track in sector 4 is never reached. Used size 514 pages.
+void twoTracks(FlashImage &image)
+{
+    image.set(0, headerPage("061220", "093015.000", "001", '1'));
+    image.set(1, dataPage({
+        record(fields("061220", "093016.000", "4807.0380", 'N', "01131.0000", 'W', " 12.5", "  545.4", "  1.8", "  1.0", "  1.5")),
+        record(fields("061220", "093017.000", "4807.0400", 'N', "01131.0200", 'W', "  0.0", "       ", "  1.8", "  1.0", "  1.5")),
+        record(fields("061220", "093018.000", "4807.0380", 'S', "01131.0000", 'e', "  1.2", "  546.0", "  2.0", "  1.1", "  1.7")),
+        record(fields("061220", "          ", "4807.0380", 'n', "01131.0000", 'W', "  1.0", "  547.0", "  2.0", "  1.1", "  ---")),
+    }));
+    image.set(2, dataPage({
+        QByteArray(),
+        record(fields("061220", "093020.5  ", "4807.0380", 'N', "01131.0000", 'W', "  0.5", " 1000.0", "  9.9", "  9.9", "  9.9")),
+        record(fields("061220", "093021.000", "0000.0000", 'N', "00000.0000", 'W', "  0.0", "   -5.5", " 12.3", "  0.8", "  0.6")),
+    }));
+    image.set(256, headerPage("061220", "093015.000", "001", '0'));
+    image.set(257, dataPage({
+        record(fields("311299", "235959.999", "4807.0380", 'N', "01131.0000", 'W', "  2.0", "  550.0", "  1.0", "  1.0", "  1.0")),
+    }));
+    image.set(512, headerPage("311299", "235959.500", "005", '1'));
+    image.set(513, dataPage({
+        record(fields("311299", "235959.500", "480703800", 'N', "0113100000", 'W', "  3.2", "  -12.5", "  2.0", " 1.25", "  0.9")),
+        record(fields("010100", "000000.000", "003000000", 'S', "1795999999", 'E', "  0.0", "    0.0", "  1.0", "  1.0", "  1.0")),
+        record(fields("010100", "000001.000", "48O703800", 'N', "0113100000", 'W', "  0.0", "    0.0", "  1.0", "  1.0", "  1.0")),
+        record(fields("010100", "000002.000", "480703800", 'N', "0113100000", 'W', " 99.9", " 1234.5", " 99.9", " 99.9", " 99.9")),
+    }));
+    image.set(1024, headerPage("010121", "000000.000", "001", '1'));
+    image.set(1025, dataPage({record(Fields())}));
+}
+constexpr qint32 twoTracksUsedSize = 0x20000 + 2 * 256;
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+QByteArray expected(const QString &name)
+{
+    return fileBytes(QStringLiteral(KORVANE_TEST_DATA_DIR "/") + name);
+}
+
+QStringList filesIn(const QString &directory)
+{
+    return QDir(directory).entryList(QDir::Files | QDir::System | QDir::Hidden, QDir::Name);
+}
+
+struct Run
+{
+    TrackDownloader::Result result;
+    QList<int> progress;
+};
+
+Run download(FlashImage &image, const QString &directory, qint32 usedSize,
+             const QString &name = QStringLiteral("TRK1"),
+             const QString &serial = QStringLiteral("0123456789AB"))
+{
+    Run run;
+    TrackDownloader downloader(name, serial, directory);
+    run.result = downloader.run(image.reader(), usedSize, [&run](int percent) { run.progress << percent; });
+    return run;
+}
+
+QList<int> range(int first, int last)
+{
+    QList<int> values;
+    for (int v = first; v <= last; ++v)
+        values << v;
+    return values;
+}
+
+QList<quint32> pageRange(quint32 first, quint32 last)
+{
+    QList<quint32> values;
+    for (quint32 v = first; v <= last; ++v)
+        values << v;
+    return values;
+}
+}
+
+class TestTrackDownloader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void twoTracksMatchExpectedFiles();
+    void existingFileIsReplaced();
+    void noDataAtStart();
+    void continuationWithoutStartWritesNothing();
+    void stopsAtEndOfMemory();
+    void usedSizeBelowOnePage();
+
+    void pageReadFailureKeepsWrittenFiles();
+    void missingFolderFails();
+    void fullDiskFails();
+    void hostileNamesStayInFolder();
+
+private:
+    QScopedPointer<QTemporaryDir> m_dir;
+};
+
+void TestTrackDownloader::initTestCase()
+{
+    // The expected files hold the header in Windows-1252, the encoding of the deployed systems.
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("Windows-1252"));
+}
+
+void TestTrackDownloader::init()
+{
+    m_dir.reset(new QTemporaryDir);
+    QVERIFY(m_dir->isValid());
+}
+
+void TestTrackDownloader::twoTracksMatchExpectedFiles()
+{
+    FlashImage image;
+    twoTracks(image);
+    QTest::ignoreMessage(QtDebugMsg, "Found record from 061220 at 093015.000 (freq 001)\n");
+    QTest::ignoreMessage(QtDebugMsg, "Continuing record from 061220 at 093015.000 (freq 001)\n");
+    QTest::ignoreMessage(QtDebugMsg, "Found record from 311299 at 235959.500 (freq 005)\n");
+
+    const Run run = download(image, m_dir->path(), twoTracksUsedSize);
+
+    QCOMPARE(run.result, TrackDownloader::Result::Finished);
+    QCOMPARE(filesIn(m_dir->path()), QStringList({trackA, trackB}));
+    QCOMPARE(fileBytes(m_dir->filePath(trackA)), expected(trackA));
+    QCOMPARE(fileBytes(m_dir->filePath(trackB)), expected(trackB));
+    // Pages 0 to 767, then the erased header of sector 3 that ends the data.
+    QCOMPARE(image.reads, pageRange(0, 768));
+    // 768 pages of 514 used: each percentage once, past 100 as the last sector is read to its end.
+    QCOMPARE(run.progress, range(1, 149));
+}
+
+void TestTrackDownloader::existingFileIsReplaced()
+{
+    QFile old(m_dir->filePath(trackA));
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write(QByteArray(10000, 'x'));
+    old.close();
+
+    FlashImage image;
+    twoTracks(image);
+    QCOMPARE(download(image, m_dir->path(), twoTracksUsedSize).result, TrackDownloader::Result::Finished);
+    QCOMPARE(fileBytes(m_dir->filePath(trackA)), expected(trackA));
+}
+
+void TestTrackDownloader::noDataAtStart()
+{
+    FlashImage image;
+    image.set(1, dataPage({record(Fields())}));
+    const Run run = download(image, m_dir->path(), twoTracksUsedSize);
+    QCOMPARE(run.result, TrackDownloader::Result::Finished);
+    QCOMPARE(image.reads, QList<quint32>({0}));
+    QVERIFY(run.progress.isEmpty());
+    QVERIFY(filesIn(m_dir->path()).isEmpty());
+}
+
+void TestTrackDownloader::continuationWithoutStartWritesNothing()
+{
+    FlashImage image;
+    image.set(0, headerPage("061220", "093015.000", "001", '0'));
+    image.set(1, dataPage({record(Fields()), record(Fields())}));
+    QCOMPARE(download(image, m_dir->path(), 512).result, TrackDownloader::Result::Finished);
+    QCOMPARE(image.reads.size(), 257);
+    QVERIFY(filesIn(m_dir->path()).isEmpty());
+}
+
+void TestTrackDownloader::stopsAtEndOfMemory()
+{
+    FlashImage image;
+    image.set(0, headerPage("061220", "093015.000", "001", '1'));
+    for (quint32 sector = 1; sector < 512; ++sector)
+        image.set(sector * 256, headerPage("061220", "093015.000", "001", '0'));
+    image.set(131071, dataPage({record(Fields())}));
+
+    const Run run = download(image, m_dir->path(), 0x2000000);
+
+    QCOMPARE(run.result, TrackDownloader::Result::Finished);
+    QCOMPARE(image.reads.size(), 131072);
+    QCOMPARE(image.reads.last(), quint32(131071));
+    QCOMPARE(run.progress, range(1, 100));
+    // The one track: the header line and the record of the very last page.
+    const QByteArray bytes = fileBytes(m_dir->filePath(trackA));
+    QCOMPARE(bytes.count('\n'), 2);
+    QVERIFY(bytes.endsWith("06/12/2020 09:30:15.000;48.117300;11.516667;100.0;0.00;1.0;1.0;1.0\r\n"));
+}
+
+void TestTrackDownloader::usedSizeBelowOnePage()
+{
+    // Less than one used page: reading anything completes the used memory.
+    for (qint32 usedSize : {0, 255, -4096}) {
+        FlashImage image;
+        twoTracks(image);
+        const Run run = download(image, m_dir->path(), usedSize);
+        QCOMPARE(run.result, TrackDownloader::Result::Finished);
+        QCOMPARE(run.progress, QList<int>({100}));
+    }
+}
+
+void TestTrackDownloader::pageReadFailureKeepsWrittenFiles()
+{
+    FlashImage image;
+    twoTracks(image);
+    image.failFrom(300);
+
+    const Run run = download(image, m_dir->path(), twoTracksUsedSize);
+
+    QCOMPARE(run.result, TrackDownloader::Result::Failed);
+    QCOMPARE(image.reads.last(), quint32(300));
+    // The first track was complete by then; its file was closed and stays.
+    QCOMPARE(filesIn(m_dir->path()), QStringList({trackA}));
+    QCOMPARE(fileBytes(m_dir->filePath(trackA)), expected(trackA));
+    QCOMPARE(run.progress, range(1, 58));  // 300 × 100 / 514
+}
+
+void TestTrackDownloader::missingFolderFails()
+{
+    FlashImage image;
+    twoTracks(image);
+    QTest::ignoreMessage(QtDebugMsg, "openFile failed\n");
+    QTest::ignoreMessage(QtDebugMsg, "openFile failed\n");
+
+    const Run run = download(image, m_dir->filePath("missing"), twoTracksUsedSize);
+
+    // The whole memory is still read, and the failure reported rather than a normal end.
+    QCOMPARE(run.result, TrackDownloader::Result::Failed);
+    QCOMPARE(image.reads, pageRange(0, 768));
+    QVERIFY(filesIn(m_dir->path()).isEmpty());
+}
+
+void TestTrackDownloader::fullDiskFails()
+{
+    // The first track's file leads to a device that is always full.
+    if (!QFileInfo::exists("/dev/full"))
+        QSKIP("needs /dev/full");
+    QVERIFY(QFile::link("/dev/full", m_dir->filePath(trackA)));
+    FlashImage image;
+    twoTracks(image);
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Failed to write .*" + QRegularExpression::escape(trackA)));
+
+    const Run run = download(image, m_dir->path(), twoTracksUsedSize);
+
+    QCOMPARE(run.result, TrackDownloader::Result::Failed);
+    // What could be written was: the second track is whole.
+    QCOMPARE(fileBytes(m_dir->filePath(trackB)), expected(trackB));
+}
+
+void TestTrackDownloader::hostileNamesStayInFolder()
+{
+    QDir root(m_dir->path());
+    QVERIFY(root.mkpath("a/b/out"));
+    const QString out = root.filePath("a/b/out");
+    FlashImage image;
+    image.set(0, headerPage("../../", "..\\..\\x\x01\x02", "001", '1'));
+    image.set(1, dataPage({record(Fields())}));
+
+    const Run run = download(image, out, 512, QStringLiteral("../.."), QStringLiteral("/etc/x"));
+
+    QCOMPARE(run.result, TrackDownloader::Result::Finished);
+    const QStringList written = filesIn(out);
+    QCOMPARE(written, QStringList({QStringLiteral(".._..__etc_x_.._..__.._.._x__.csv")}));
+    QCOMPARE(fileBytes(QDir(out).filePath(written.first())).count('\n'), 2);
+    QCOMPARE(QDir(root.filePath("a/b")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList({"out"}));
+    QCOMPARE(QDir(root.filePath("a")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList({"b"}));
+    QCOMPARE(root.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList({"a"}));
+}
+
+QTEST_GUILESS_MAIN(TestTrackDownloader)
+#include "tst_trackdownloader.moc"

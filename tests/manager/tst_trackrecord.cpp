@@ -1,0 +1,392 @@
+// Module flash content as the download reads it: sector headers, position records (V1 and V5
+// coordinate styles, time, numeric fields), CSV lines and track file names.
+#include "ModuleRecordText.h"
+#include "PositionRecord.h"
+#include "SectorHeader.h"
+#include "TrackCsv.h"
+
+#include <QRandomGenerator>
+#include <QTextCodec>
+#include <QtTest>
+
+#include <cmath>
+#include <limits>
+
+using moduletext::Fields;
+using moduletext::record;
+
+namespace
+{
+const double notANumber = std::numeric_limits<double>::quiet_NaN();
+
+// Same value, NaN included, and the same sign for zeros.
+bool sameDouble(double a, double b)
+{
+    if (std::isnan(a) || std::isnan(b))
+        return std::isnan(a) && std::isnan(b);
+    return a == b && std::signbit(a) == std::signbit(b);
+}
+
+// Swallows the decoder's per-record debug lines while thousands of records go through it.
+class QuietLog
+{
+public:
+    QuietLog() : m_previous(qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {})) {}
+    ~QuietLog() { qInstallMessageHandler(m_previous); }
+
+private:
+    QtMessageHandler m_previous;
+};
+
+// The record rules written with Qt's own conversions, to check the decoder's quicker paths against.
+double referenceNumber(const QByteArray &field)
+{
+    bool ok = false;
+    const double value = QString::fromLatin1(field).toDouble(&ok);
+    return ok ? value : notANumber;
+}
+
+double referenceCoordinate(const QByteArray &field, int integerWidth)
+{
+    if (field.contains('.'))
+        return referenceNumber(field);
+    bool okInteger = false;
+    bool okFraction = false;
+    const int integer = QString::fromLatin1(field.left(integerWidth)).toInt(&okInteger);
+    const int fraction = QString::fromLatin1(field.mid(integerWidth)).toInt(&okFraction);
+    return okInteger && okFraction ? integer + fraction / 100000.0 : notANumber;
+}
+
+QDateTime referenceTime(const QByteArray &date, const QByteArray &time)
+{
+    const QDate d = QDate::fromString(QString::fromLatin1(date).trimmed(), QStringLiteral("ddMMyy"))
+                        .addYears(100);
+    const QTime t = QTime::fromString(QString::fromLatin1(time).trimmed(), QStringLiteral("hhmmss.z"));
+    return d.isValid() && t.isValid() ? QDateTime(d, t, Qt::UTC) : QDateTime();
+}
+
+QByteArray randomText(QRandomGenerator &random, int width, const char *alphabet)
+{
+    const int size = int(strlen(alphabet));
+    QByteArray text(width, ' ');
+    for (char &c : text)
+        c = alphabet[random.bounded(size)];
+    return text;
+}
+
+// A decimal number with random digits, point position, sign and padding, cut to `width`.
+QByteArray randomNumber(QRandomGenerator &random, int width)
+{
+    QByteArray text = QByteArray::number(random.bounded(100000000));
+    const int point = random.bounded(text.size() + 2);
+    if (point <= text.size() && random.bounded(4) != 0)
+        text.insert(point, '.');
+    if (random.bounded(5) == 0)
+        text.prepend('-');
+    text = text.left(width);
+    return random.bounded(2) ? text.rightJustified(width, ' ') : text.leftJustified(width, ' ');
+}
+
+QByteArray twoDigits(int value)
+{
+    return QByteArray::number(value).rightJustified(2, '0', true);
+}
+}
+
+class TestTrackRecord : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void sectorHeader();
+
+    void decode_data();
+    void decode();
+    void decodeLogsStylesAndTime();
+    void decodingMatchesQtConversions();
+
+    void csvLine();
+    void csvNumbersMatchQtFormatting();
+    void headerLineInLocalEncoding();
+
+    void fileName();
+    void fileNameKeepsHostileTextsInOneEntry();
+};
+
+void TestTrackRecord::initTestCase()
+{
+    // The track files are written in the local 8-bit encoding; pin it so results do not depend on
+    // the machine's locale.
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("Windows-1252"));
+}
+
+void TestTrackRecord::sectorHeader()
+{
+    const SectorHeader start = SectorHeader::parse(moduletext::headerPage("061220", "093015.000", "001", '1').constData());
+    QVERIFY(start.hasData);
+    QVERIFY(start.trackStart);
+    QCOMPARE(start.date, QByteArray("061220"));
+    QCOMPARE(start.time, QByteArray("093015.000"));
+    QCOMPARE(start.frequency, QByteArray("001"));
+
+    const SectorHeader continued = SectorHeader::parse(moduletext::headerPage("061220", "093015.000", "001", '0').constData());
+    QVERIFY(continued.hasData);
+    QVERIFY(!continued.trackStart);
+
+    const QByteArray erased(256, char(0xFF));
+    QVERIFY(!SectorHeader::parse(erased.constData()).hasData);
+
+    // Texts are taken as stored: blanks kept, cut at the first zero byte.
+    const SectorHeader h = SectorHeader::parse(moduletext::headerPage("0612", " 93015.0", "5", '1').constData());
+    QCOMPARE(h.date, QByteArray("0612"));
+    QCOMPARE(h.time, QByteArray(" 93015.0"));
+    QCOMPARE(h.frequency, QByteArray("5"));
+}
+
+void TestTrackRecord::decode_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<double>("latitude");   // decimal degrees
+    QTest::addColumn<double>("longitude");
+    QTest::addColumn<QDateTime>("time");
+    QTest::addColumn<double>("altitude");
+    QTest::addColumn<double>("speed");
+
+    const double lat = 48 + 7.038 / 60;
+    const double lon = 11 + 31.0 / 60;
+    Fields f;
+    f.latitude = "4807.0380";
+    f.longitude = "01131.0000";
+    f.lonHemisphere = 'W';
+    f.speed = " 12.5";
+    f.altitude = "  545.4";
+    QTest::newRow("V1 north west") << record(f) << lat << -lon
+                                   << QDateTime(QDate(2020, 12, 6), QTime(9, 30, 15), Qt::UTC) << 545.4 << 12.5;
+
+    Fields v5 = f;
+    v5.latitude = "480703800";
+    v5.longitude = "0113100000";
+    QTest::newRow("V5 same position") << record(v5) << lat << -lon
+                                      << QDateTime(QDate(2020, 12, 6), QTime(9, 30, 15), Qt::UTC) << 545.4 << 12.5;
+
+    Fields blank = f;
+    blank.altitude = "       ";
+    blank.speed = "  -  ";
+    QTest::newRow("blank altitude") << record(blank) << lat << -lon
+                                    << QDateTime(QDate(2020, 12, 6), QTime(9, 30, 15), Qt::UTC) << notANumber << notANumber;
+
+    Fields lastDay = f;
+    lastDay.date = "311299";
+    lastDay.time = "235959.999";
+    QTest::newRow("date 311299 is 2099") << record(lastDay) << lat << -lon
+                                         << QDateTime(QDate(2099, 12, 31), QTime(23, 59, 59, 999), Qt::UTC)
+                                         << 545.4 << 12.5;
+
+    Fields fraction = f;
+    fraction.time = " 123456.5 ";
+    QTest::newRow("one fraction digit is tenths") << record(fraction) << lat << -lon
+                                                  << QDateTime(QDate(2020, 12, 6), QTime(12, 34, 56, 500), Qt::UTC)
+                                                  << 545.4 << 12.5;
+
+    // The two-digit year is read as 1900 first, which has no 29 February.
+    Fields notLeap = f;
+    notLeap.date = "290200";
+    QTest::newRow("29 February 1900") << record(notLeap) << lat << -lon << QDateTime() << 545.4 << 12.5;
+
+    Fields noTime = f;
+    noTime.time = "          ";
+    QTest::newRow("blank time") << record(noTime) << lat << -lon << QDateTime() << 545.4 << 12.5;
+
+    Fields badCoordinates = f;
+    badCoordinates.latitude = "48070380x";  // V5 style, fraction not a number
+    badCoordinates.longitude = "011.31.000";
+    QTest::newRow("coordinates not numbers") << record(badCoordinates) << notANumber << notANumber
+                                             << QDateTime(QDate(2020, 12, 6), QTime(9, 30, 15), Qt::UTC) << 545.4 << 12.5;
+}
+
+void TestTrackRecord::decode()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(double, latitude);
+    QFETCH(double, longitude);
+    QFETCH(QDateTime, time);
+    QFETCH(double, altitude);
+    QFETCH(double, speed);
+    QCOMPARE(bytes.size(), PositionRecord::size);
+
+    const PositionRecord r = PositionRecord::decode(bytes.constData());
+    const double lat = r.coords.latitudeDegrees();
+    const double lon = r.coords.longitudeDegrees();
+    QVERIFY2(std::isnan(latitude) ? std::isnan(lat) : qAbs(lat - latitude) < 1e-9, qPrintable(QString::number(lat)));
+    QVERIFY2(std::isnan(longitude) ? std::isnan(lon) : qAbs(lon - longitude) < 1e-9, qPrintable(QString::number(lon)));
+    QCOMPARE(r.time, time);
+    if (time.isValid())
+        QCOMPARE(r.time.timeSpec(), Qt::UTC);
+    QVERIFY(sameDouble(r.altitude, altitude));
+    QVERIFY(sameDouble(r.speed, speed));
+}
+
+void TestTrackRecord::decodeLogsStylesAndTime()
+{
+    Fields f;
+    f.latitude = "480703800";
+    f.longitude = "01131.0000";
+    f.time = "093015.5  ";
+    QTest::ignoreMessage(QtDebugMsg, "LAT is V5 style\n");
+    QTest::ignoreMessage(QtDebugMsg, "LON is V1 style\n");
+    QTest::ignoreMessage(QtDebugMsg, "093015.500\n");
+    const PositionRecord r = PositionRecord::decode(record(f).constData());
+    QCOMPARE(r.pdop, 1.0);
+
+    f.latitude = "4807.0380";
+    f.longitude = "0113100000";
+    QTest::ignoreMessage(QtDebugMsg, "LAT is V1 style\n");
+    QTest::ignoreMessage(QtDebugMsg, "LON is V5 style\n");
+    QTest::ignoreMessage(QtDebugMsg, "093015.500\n");
+    PositionRecord::decode(record(f).constData());
+}
+
+void TestTrackRecord::decodingMatchesQtConversions()
+{
+    // Every field form, well made or not, must decode exactly as Qt's parsers read it.
+    QRandomGenerator random(20201206);
+    QList<QByteArray> dates;
+    for (int day = 0; day <= 32; ++day) {
+        for (int month = 0; month <= 13; ++month) {
+            for (int year : {0, 1, 4, 99})
+                dates << twoDigits(day) + twoDigits(month) + twoDigits(year);
+        }
+    }
+    QList<QByteArray> times;
+    const QList<QByteArray> fractions = {"", ".", ".5", ".50", ".050", ".999", ".1234", ".+1", ". 5"};
+    for (int hour : {0, 9, 23, 24})
+        for (int minute : {0, 59, 60})
+            for (int second : {0, 59, 60})
+                for (const QByteArray &fraction : fractions) {
+                    const QByteArray text = twoDigits(hour) + twoDigits(minute) + twoDigits(second) + fraction;
+                    times << text.leftJustified(10, ' ', true) << text.rightJustified(10, ' ', true);
+                }
+    for (int i = 0; i < 400; ++i) {
+        dates << randomText(random, 6, "0123456789  +-.");
+        times << randomText(random, 10, "0123456789 .+-");
+    }
+
+    QuietLog quiet;
+    for (int i = 0; i < qMax(dates.size(), times.size()); ++i) {
+        Fields f;
+        f.date = dates.at(i % dates.size());
+        f.time = times.at(i % times.size());
+        const bool v1 = random.bounded(2);
+        f.latitude = v1 ? randomNumber(random, 9) : randomText(random, 9, "0123456789 -");
+        f.longitude = random.bounded(2) ? randomNumber(random, 10) : randomText(random, 10, "0123456789 -+x");
+        f.speed = random.bounded(3) ? randomNumber(random, 5) : randomText(random, 5, "0123456789 .-+e");
+        f.altitude = randomNumber(random, 7);
+        f.pdop = randomNumber(random, 5);
+        f.hdop = randomText(random, 5, "0123456789 .");
+        f.vdop = random.bounded(2) ? QByteArray("     ") : randomNumber(random, 5);
+        const QByteArray bytes = record(f);
+        QCOMPARE(bytes.size(), PositionRecord::size);
+
+        const PositionRecord r = PositionRecord::decode(bytes.constData());
+        const QByteArray context = bytes.toPercentEncoding(" .+-");
+        QVERIFY2(r.time == referenceTime(f.date, f.time), context);
+        QVERIFY2(sameDouble(r.coords.latitude(), referenceCoordinate(f.latitude, 4)), context);
+        QVERIFY2(sameDouble(r.coords.longitude(), referenceCoordinate(f.longitude, 5)), context);
+        QVERIFY2(sameDouble(r.speed, referenceNumber(f.speed)), context);
+        QVERIFY2(sameDouble(r.altitude, referenceNumber(f.altitude)), context);
+        QVERIFY2(sameDouble(r.pdop, referenceNumber(f.pdop)), context);
+        QVERIFY2(sameDouble(r.hdop, referenceNumber(f.hdop)), context);
+        QVERIFY2(sameDouble(r.vdop, referenceNumber(f.vdop)), context);
+    }
+}
+
+void TestTrackRecord::csvLine()
+{
+    Fields f;
+    f.lonHemisphere = 'W';
+    f.speed = " 12.5";
+    f.altitude = "       ";
+    f.pdop = "  1.8";
+    f.hdop = " 1.25";  // a tie at one decimal, rounded away from zero
+    f.vdop = "  abc";
+    const PositionRecord r = PositionRecord::decode(record(f).constData());
+    QCOMPARE(TrackCsv::line(r), QByteArray("06/12/2020 09:30:15.000;48.117300;-11.516667;nan;12.50;1.8;1.3;nan\r\n"));
+}
+
+void TestTrackRecord::csvNumbersMatchQtFormatting()
+{
+    QRandomGenerator random(311299);
+    QList<double> values = {0.0, -0.0, notANumber, -notANumber, std::numeric_limits<double>::infinity(),
+                            -std::numeric_limits<double>::infinity(), 1e300, -1e300,
+                            std::numeric_limits<double>::max(), 0.125, -0.125, 0.25, 2.5, -2.5,
+                            123.25, 0.05, 0.005, 0.015, -0.001, -0.04, -0.05, 1e-300, 999.95, 9.995};
+    for (int i = 0; i < 3000; ++i) {
+        const int kind = random.bounded(4);
+        if (kind == 0)  // exact halves, quarters, eighths: ties at 0 to 2 decimals
+            values << (random.bounded(200001) - 100000) / double(1 << random.bounded(1, 4));
+        else if (kind == 1)
+            values << (random.generateDouble() - 0.5) * std::pow(10.0, random.bounded(-8, 12));
+        else if (kind == 2)
+            values << (random.bounded(2000001) - 1000000) / 1000.0;
+        else
+            values << (random.bounded(20001) - 10000) / 100.0 + 0.005;
+    }
+
+    for (int i = 0; i < values.size(); ++i) {
+        PositionRecord r;
+        r.time = QDateTime(QDate(2000 + random.bounded(100), 1 + random.bounded(12), 1 + random.bounded(28)),
+                           QTime(random.bounded(24), random.bounded(60), random.bounded(60), random.bounded(1000)),
+                           Qt::UTC);
+        r.coords = GpsCoords(random.generateDouble() * 9000, random.bounded(2) ? 'N' : 'S',
+                             values.at(i), random.bounded(2) ? 'E' : 'W');
+        r.altitude = values.at(i);
+        r.speed = values.at(i);
+        r.pdop = values.at((i + 1) % values.size());
+        r.hdop = values.at((i + 2) % values.size());
+        r.vdop = -values.at(i);
+        const QString expected = r.time.toString(QStringLiteral("dd/MM/yyyy hh:mm:ss.zzz"))
+            + QStringLiteral(";%1;%2;%3;%4;%5;%6;%7\r\n")
+                  .arg(r.coords.latitudeDegrees(), 0, 'f', 6)
+                  .arg(r.coords.longitudeDegrees(), 0, 'f', 6)
+                  .arg(r.altitude, 0, 'f', 1)
+                  .arg(r.speed, 0, 'f', 2)
+                  .arg(r.pdop, 0, 'f', 1)
+                  .arg(r.hdop, 0, 'f', 1)
+                  .arg(r.vdop, 0, 'f', 1);
+        QCOMPARE(QString::fromLatin1(TrackCsv::line(r)), expected);
+    }
+}
+
+void TestTrackRecord::headerLineInLocalEncoding()
+{
+    QCOMPARE(TrackCsv::headerLine(),
+             QByteArray("Temps;Latitude (degr\xe9s d\xe9" "cimaux);Longitude (degr\xe9s d\xe9" "cimaux);"
+                        "Altitude (m);Vitesse;PDOP;HDOP;VDOP\r\n"));
+    QTextCodec *previous = QTextCodec::codecForLocale();
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    const QByteArray utf8 = TrackCsv::headerLine();
+    QTextCodec::setCodecForLocale(previous);
+    QVERIFY(utf8.startsWith("Temps;Latitude (degr\xc3\xa9s d\xc3\xa9" "cimaux);"));
+}
+
+void TestTrackRecord::fileName()
+{
+    QCOMPARE(TrackCsv::fileName("TRK1", "0123456789AB", "061220", "093015.000"),
+             QStringLiteral("TRK1_0123456789AB_061220_093015.000.csv"));
+    // Ordinary texts are kept as they are, blanks and dots included.
+    QCOMPARE(TrackCsv::fileName("A b.c-d", "0123", "0612", " 93015.0"),
+             QStringLiteral("A b.c-d_0123_0612_ 93015.0.csv"));
+}
+
+void TestTrackRecord::fileNameKeepsHostileTextsInOneEntry()
+{
+    const QString name = TrackCsv::fileName("../..", "..\\..\\x", QByteArray("/etc\x01\x7f", 6),
+                                            QByteArray("a:b\n\t*?|\x85", 10));
+    QCOMPARE(name, QStringLiteral(".._.._.._.._x__etc___a_b______.csv"));
+    QCOMPARE(QFileInfo(QDir("/tmp/out").filePath(name)).absolutePath(), QStringLiteral("/tmp/out"));
+}
+
+QTEST_GUILESS_MAIN(TestTrackRecord)
+#include "tst_trackrecord.moc"
