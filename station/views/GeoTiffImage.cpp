@@ -1,0 +1,119 @@
+// GeoTIFF reading: libtiff decodes the raster straight into the pixels of the image that becomes the
+// map pixmap, libgeotiff keeps the geo-referencing for placing positions.
+#include "GeoTiffImage.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+
+#include <xtiffio.h>
+
+#include <climits>
+#include <cstdint>
+#include <utility>
+
+GeoTiffImage::~GeoTiffImage()
+{
+    close();
+}
+
+void GeoTiffImage::close()
+{
+    if (m_gtif)
+        GTIFFree(m_gtif);
+    if (m_tif)
+        TIFFClose(m_tif);
+    m_gtif = nullptr;
+    m_tif = nullptr;
+    m_pixmap = QPixmap();
+}
+
+bool GeoTiffImage::fail()
+{
+    close();
+    m_width = 0;
+    m_height = 0;
+    return false;
+}
+
+bool GeoTiffImage::load(const QString &path)
+{
+    close();
+
+#ifdef _WIN32
+    // Windows names are UTF-16, beyond any 8-bit code page. XTIFFOpen is the GeoTIFF tag
+    // registration followed by TIFFOpen; the wide form goes the same way.
+    XTIFFInitialize();
+    m_tif = TIFFOpenW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()),
+                      "rb");
+#else
+    // The file system's own encoding, so that every name Qt can list (any folder, any script) opens.
+    m_tif = XTIFFOpen(QFile::encodeName(path).constData(), "rb");
+#endif
+    if (!m_tif) {
+        qDebug("libtiff failed to open TIFF file\n");
+        return fail();
+    }
+    m_gtif = GTIFNew(m_tif);
+    if (!m_gtif) {
+        qDebug("libgeotiff failed to open TIFF file\n");
+        return fail();
+    }
+
+    TIFFRGBAImage reader;
+    char message[1024];
+    if (!TIFFRGBAImageBegin(&reader, m_tif, 0, message))
+        return fail();
+    reader.req_orientation = ORIENTATION_TOPLEFT;
+    if (reader.width > uint32_t(INT_MAX) || reader.height > uint32_t(INT_MAX)) {
+        qDebug("Failed to allocate QImage\n");
+        TIFFRGBAImageEnd(&reader);
+        return fail();
+    }
+    m_width = int(reader.width);
+    m_height = int(reader.height);
+
+    // libtiff decodes into the image's own pixels: 32 bits per pixel leave no padding at the end of
+    // a row, so the image is exactly the width x height raster libtiff expects. A size QImage cannot
+    // hold gives a null image here instead of an overflowing allocation.
+    QImage image(m_width, m_height, QImage::Format_ARGB32);
+    if (image.isNull()) {
+        qDebug("Failed to allocate QImage\n");
+        TIFFRGBAImageEnd(&reader);
+        return fail();
+    }
+    auto *pixels = reinterpret_cast<uint32_t *>(image.bits());
+    if (!TIFFRGBAImageGet(&reader, pixels, reader.width, reader.height)) {
+        qDebug("Failed to read image\n");
+        TIFFRGBAImageEnd(&reader);
+        return fail();
+    }
+
+    // libtiff packs red in the lowest byte, ARGB32 blue: swap those two, green and alpha stay.
+    const size_t count = size_t(m_width) * size_t(m_height);
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t v = pixels[i];
+        pixels[i] = (v & 0xFF00FF00u) | ((v & 0x000000FFu) << 16) | ((v >> 16) & 0x000000FFu);
+    }
+    // libtiff hands alpha out premultiplied, even from a file that stores it unassociated: taken
+    // as plain ARGB32 the colours would be premultiplied twice. Without alpha every pixel is
+    // opaque, and saying so spares the pixmap a scan for transparent pixels.
+    image.reinterpretAsFormat(reader.alpha ? QImage::Format_ARGB32_Premultiplied
+                                           : QImage::Format_RGB32);
+    TIFFRGBAImageEnd(&reader);
+
+    qDebug("Image size : %dx%d\n", m_width, m_height);
+
+    // Handing over the only reference lets the pixmap take the pixels without a copy.
+    m_pixmap = QPixmap::fromImage(std::move(image));
+    if (m_pixmap.isNull()) {
+        qDebug("Failed to allocate QImage\n");
+        return fail();
+    }
+    return true;
+}
+
+bool GeoTiffImage::modelToImage(double *x, double *y) const
+{
+    return m_gtif && GTIFPCSToImage(m_gtif, x, y);
+}

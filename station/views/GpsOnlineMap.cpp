@@ -1,0 +1,103 @@
+// Online map of the beacons' tracks.
+#include "GpsOnlineMap.h"
+
+#include "qmapcontrol/GeometryPointCircle.h"
+#include "qmapcontrol/LayerGeometry.h"
+#include "qmapcontrol/LayerMapAdapter.h"
+#include "qmapcontrol/MapAdapterOSM.h"
+
+#include <QtMath>
+#include <vector>
+
+using namespace qmapcontrol;
+
+namespace {
+
+std::shared_ptr<GeometryPointCircle> positionCircle(const PointWorldCoord &point, const QPen &color)
+{
+    auto circle = std::make_shared<GeometryPointCircle>(point, QSizeF(10.0, 10.0), 0, 17);
+    QPen pen(color);
+    pen.setWidth(2);
+    circle->setPen(pen);
+    return circle;
+}
+
+} // namespace
+
+GpsOnlineMap::GpsOnlineMap(QWidget *parent)
+    : QMapControl(parent, Qt::WindowFlags()),
+      minLatitude(qQNaN()),
+      maxLatitude(qQNaN()),
+      minLongitude(qQNaN()),
+      maxLongitude(qQNaN())
+{
+    auto adapter = std::make_shared<MapAdapterOSM>(nullptr);
+    addLayer(std::make_shared<LayerMapAdapter>("Map", adapter, 0, 17, nullptr), -1);
+}
+
+void GpsOnlineMap::beaconMoved(const QString &id, const QDateTime &time, const GpsCoords &coords,
+                               const QPen &color)
+{
+    Q_UNUSED(time)
+    const std::string name = id.toStdString();
+    std::shared_ptr<GeometryLineString> line = lines.value(id);
+    if (qIsNaN(coords.latitude()) || qIsNaN(coords.longitude())) {
+        qDebug("Invalid coordinates\n");
+        return;
+    }
+    const double latitude = coords.latitudeDegrees();
+    const double longitude = coords.longitudeDegrees();
+    include(latitude, longitude);
+    const PointWorldCoord point(longitude, latitude);
+
+    if (!line) {
+        auto layer = std::make_shared<LayerGeometry>(name, 0, 17, nullptr);
+        line = std::make_shared<GeometryLineString>(std::vector<PointWorldCoord>{point}, 0, 17);
+        QPen pen(color);
+        pen.setWidth(1);
+        line->setPen(pen);
+        line->setMetadata("ID", QVariant(id));
+        layer->addGeometry(line, false);
+        layer->addGeometry(positionCircle(point, color), false);
+        lines.insert(id, line);
+        addLayer(layer, -1);
+        return;
+    }
+    line->addPoint(point);
+    const auto circle = positionCircle(point, color);
+    if (auto layer = std::dynamic_pointer_cast<LayerGeometry>(getLayer(name)))
+        layer->addGeometry(circle, false);
+}
+
+void GpsOnlineMap::beaconDeleted(const QString &id)
+{
+    removeLayer(id.toStdString());
+    lines.remove(id);
+    // The extent shrinks to the tracks still shown.
+    minLatitude = maxLatitude = minLongitude = maxLongitude = qQNaN();
+    for (const auto &line : qAsConst(lines))
+        for (const PointWorldCoord &point : line->points())
+            include(point.latitude(), point.longitude());
+}
+
+void GpsOnlineMap::centerMap()
+{
+    if (qIsNaN(minLatitude))
+        return;
+    setMapFocusPoint({PointWorldCoord(minLongitude, minLatitude),
+                      PointWorldCoord(maxLongitude, maxLatitude)},
+                     true);
+}
+
+void GpsOnlineMap::include(double latitude, double longitude)
+{
+    if (qIsNaN(minLatitude)) {
+        minLatitude = maxLatitude = latitude;
+        minLongitude = maxLongitude = longitude;
+        return;
+    }
+    minLatitude = qMin(minLatitude, latitude);
+    maxLatitude = qMax(maxLatitude, latitude);
+    minLongitude = qMin(minLongitude, longitude);
+    maxLongitude = qMax(maxLongitude, longitude);
+}

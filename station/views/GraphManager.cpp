@@ -1,0 +1,60 @@
+// Track graph: one curve per beacon, fed by the window's position and deletion signals.
+#include "GraphManager.h"
+
+#include "TrackCurve.h"
+
+#include <QtMath>
+#include <qcustomplot.h>
+
+GraphManager::GraphManager(QCustomPlot *plot)
+    : plot(plot)
+{
+    plot->xAxis2->setVisible(true);
+    plot->xAxis2->setTickLabels(false);
+    plot->yAxis2->setVisible(true);
+    plot->yAxis2->setTickLabels(false);
+    plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom | QCP::iSelectPlottables);
+    plot->legend->setVisible(true);
+    plot->setAutoAddPlottableToLegend(true);
+}
+
+QCPCurve *GraphManager::curve(const QString &id) const
+{
+    return curves.value(id);
+}
+
+void GraphManager::beaconMoved(const QString &id, const QDateTime &time, const GpsCoords &coords,
+                               const QPen &color)
+{
+    Q_UNUSED(time)
+    if (!plot)
+        return;
+    QCPCurve *curve = curves.value(id);
+    if (qIsNaN(coords.latitude()) || qIsNaN(coords.longitude())) {
+        qDebug("Invalid coordinates\n");
+        return;
+    }
+    if (!curve) {
+        // Creating the curve registers it with the plot and appends its legend entry.
+        curve = new TrackCurve(plot->xAxis, plot->yAxis);
+        curve->setPen(color);
+        curve->setName(id);
+        curve->setScatterStyle(
+            QCPScatterStyle(QCPScatterStyle::ssCircle, color, QBrush(Qt::NoBrush), 5.0));
+        curves.insert(id, curve);
+    }
+    // The curve's parameter counts up from 0, so points stay in arrival order.
+    curve->addData(coords.longitudeDegrees(), coords.latitudeDegrees());
+    // A burst of reports from one scan costs a single replot.
+    plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void GraphManager::beaconDeleted(const QString &id)
+{
+    if (!plot)
+        return;
+    if (QCPCurve *curve = curves.value(id))
+        plot->removePlottable(curve);
+    curves.remove(id);
+    plot->replot(QCustomPlot::rpQueuedReplot);
+}

@@ -1,0 +1,38 @@
+// Keeps one curve per beacon on the track graph: longitude across, latitude up, in decimal degrees,
+// the points joined in the order they were received.
+#pragma once
+
+#include <QDateTime>
+#include <QMap>
+#include <QObject>
+#include <QPen>
+#include <QPointer>
+#include <QString>
+
+#include "GpsCoords.h"
+
+class QCustomPlot;
+class QCPCurve;
+
+class GraphManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Sets the plot up (framing axes without labels, drag and wheel zoom, selectable curves, legend);
+    // the plot is not owned.
+    explicit GraphManager(QCustomPlot *plot);
+
+    // The curve drawn for a beacon, or null.
+    QCPCurve *curve(const QString &id) const;
+
+public slots:
+    void beaconMoved(const QString &id, const QDateTime &time, const GpsCoords &coords,
+                     const QPen &color);
+    void beaconDeleted(const QString &id);
+
+private:
+    QPointer<QCustomPlot> plot;
+    // The curves belong to the plot; a guarded pointer turns null if the plot drops one itself.
+    QMap<QString, QPointer<QCPCurve>> curves;
+};
