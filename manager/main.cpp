@@ -1,12 +1,15 @@
-// Quorvel, the module manager.
+// Quorvel, the module manager: registers the values that cross threads, then runs the main window.
+#include "QuorvelMainWindow.h"
+#include "QuorvelMetaTypes.h"
+
 #include <QApplication>
-#include <QMainWindow>
 
 int main(int argc, char *argv[])
 {
+    registerQuorvelMetaTypes();
     QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Quorvel"));
+    // Declared after the application, so destroyed before it.
+    QuorvelMainWindow window;
     window.show();
     return app.exec();
 }

@@ -1,0 +1,100 @@
+// Quorvel's window: the list of plugged-in modules, the selected module's identity and memory use,
+// and the rename, erase, download and bootloader commands. It owns the module detector and the
+// worker, each on a thread of its own, and talks to them only through queued signals (except the
+// memory read of a single selected module, which it makes itself).
+#pragma once
+
+#include "MemoryState.h"
+#include "USBDeviceDesc.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QString>
+
+#include <functional>
+
+class QTimer;
+class USBCommunicator;
+class USBDetector;
+class USBDeviceListWidgetItem;
+
+namespace Ui
+{
+class QuorvelMainWindow;
+}
+
+class QuorvelMainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // Asks the user for a text; returns it and sets *ok to whether the dialog was accepted.
+    using TextPrompt = std::function<QString(QWidget *parent, const QString &title,
+                                             const QString &label, bool *ok)>;
+    // Shows an error to the user and returns once it has been acknowledged.
+    using ErrorBox =
+        std::function<void(QWidget *parent, const QString &title, const QString &text)>;
+    // Asks a yes-or-no question; true for yes.
+    using QuestionBox =
+        std::function<bool(QWidget *parent, const QString &title, const QString &text)>;
+    // Lets the user pick a directory; empty when cancelled.
+    using DirectoryPrompt = std::function<QString(QWidget *parent, const QString &caption)>;
+
+    explicit QuorvelMainWindow(QWidget *parent = nullptr);
+    ~QuorvelMainWindow() override;
+
+    // The dialogs of the commands; by default QInputDialog::getText, QMessageBox::critical,
+    // QMessageBox::question and QFileDialog::getExistingDirectory.
+    void setTextPrompt(TextPrompt prompt);
+    void setErrorBox(ErrorBox box);
+    void setQuestionBox(QuestionBox box);
+    void setDirectoryPrompt(DirectoryPrompt prompt);
+
+signals:
+    void getDeviceInfo(USBDeviceDesc dev);
+    void setName(USBDeviceDesc dev, QString name);
+    void eraseData(USBDeviceDesc dev);
+    void eraseData(QList<USBDeviceDesc> dList);
+    void saveData(USBDeviceDesc dev, QString outDirectory);
+    void saveData(QList<USBDeviceDesc> dList, QString outDirectory);
+    void getMemoryState(USBDeviceDesc dev);
+    void getMemoryState(QList<USBDeviceDesc> dList);
+    void bootloaderMode(USBDeviceDesc);
+
+private slots:
+    void addDevice(USBDeviceDesc devDesc);
+    void removeDevice(USBDeviceDesc devDesc);
+    void on_listWidget_itemSelectionChanged();
+    void on_pushButton_clicked();
+    void on_pushButton_2_clicked();
+    void on_pushButton_3_clicked();
+    void on_pushButton_4_clicked();
+    void deviceInfo(USBDeviceDesc dev);
+    void eraseFinished(USBDeviceDesc dev);
+    void eraseAllFinished(QList<USBDeviceDesc> dList);
+    void saveFinished(USBDeviceDesc dev);
+    void saveFailed(USBDeviceDesc dev);
+    void saveAllFinished(QList<USBDeviceDesc> dList);
+    void memoryState(USBDeviceDesc dev, MemoryState state);
+    void saveProgress(USBDeviceDesc dev, int percent);
+    void eraseProgress(USBDeviceDesc dev, int percent);
+    void startbootLoader();
+
+private:
+    // Enables the list, the buttons and the progress bar for the current selection and request.
+    void updateControls();
+    QList<USBDeviceListWidgetItem *> selectedEntries() const;
+    QList<USBDeviceDesc> selectedDescriptors() const;
+    void showProgress(const USBDeviceDesc &dev, int percent);
+
+    Ui::QuorvelMainWindow *ui;
+    USBCommunicator *communicator;
+    USBDetector *detector;
+    QTimer *refreshTimer;
+    int selectedCount = 0;
+    bool busy = false;
+    TextPrompt textPrompt;
+    ErrorBox errorBox;
+    QuestionBox questionBox;
+    DirectoryPrompt directoryPrompt;
+};

@@ -1,0 +1,679 @@
+// The manager window on the offscreen platform with its own detector and worker threads, modules on
+// the emulated bus and the poll timer ticked by hand: the module list, the selected module's texts,
+// control states, rename, erase, download (with a module that fails), the directory checks and F12.
+#include "EmulatedBus.h"
+#include "ModuleFlashWriter.h"
+#include "QuorvelMainWindow.h"
+#include "QuorvelMetaTypes.h"
+#include "USBDetector.h"
+#include "USBDeviceListWidgetItem.h"
+#include "UsbAccess.h"
+#include "VirtualModule.h"
+
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace
+{
+std::shared_ptr<VirtualModule> plugModule(const std::string &path, const std::string &serial,
+                                          const std::string &name)
+{
+    auto module = std::make_shared<VirtualModule>(serial, name);
+    module->setVersions(1, 4, 2, 0);
+    module->setEraseBusyPolls(0);
+    usb::EmulatedBus::instance().attach(USBDetector::interfaceClass(), path, module);
+    return module;
+}
+
+// One track of `fixes` records opened on 6 December 2020 at 09:30:15.
+void logTrack(VirtualModule &module, int fixes)
+{
+    ModuleFlashWriter writer(module);
+    writer.startTrack("061220", "093015.000", "001");
+    ModuleFlashWriter::Fix fix;
+    fix.latitude = 4807.038;
+    fix.longitude = 1131.0;
+    for (int i = 0; i < fixes; ++i) {
+        fix.second = i % 60;
+        writer.appendFix(fix, ModuleFlashWriter::CoordinateStyle::V1);
+    }
+}
+
+int lineCount(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : -1;
+}
+
+const QString trackFile = QStringLiteral("_061220_093015.000.csv");
+const QString nameError = QStringLiteral("Le nom doit contenir au plus 8 caractères alpha numériques.");
+} // namespace
+
+class TestQuorvelMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void interface();
+    void form();
+    void modulesListed();
+    void unplugRemovesEntry();
+    void controlStates();
+    void memoryText_data();
+    void memoryText();
+    void rename_data();
+    void rename();
+    void erase();
+    void browse();
+    void download();
+    void downloadWithoutDirectory_data();
+    void downloadWithoutDirectory();
+    void failingModule();
+    void bootloaderKey();
+    void realDialogs();
+
+private:
+    QListWidget *list() const { return m_window->findChild<QListWidget *>("listWidget"); }
+    QLabel *label(const char *name) const { return m_window->findChild<QLabel *>(name); }
+    QPushButton *button(const char *name) const { return m_window->findChild<QPushButton *>(name); }
+    QLineEdit *lineEdit() const { return m_window->findChild<QLineEdit *>("lineEdit"); }
+    QProgressBar *progressBar() const { return m_window->findChild<QProgressBar *>("progressBar"); }
+    QTimer *refreshTimer() const
+    {
+        return m_window->findChild<QTimer *>("refreshTimer", Qt::FindDirectChildrenOnly);
+    }
+    USBDeviceListWidgetItem *entry(int row) const
+    {
+        return static_cast<USBDeviceListWidgetItem *>(list()->item(row));
+    }
+    // One detector pass; true once the list holds `count` entries.
+    bool scan(int count);
+    void select(const QList<int> &rows);
+    // Enabled state of list, progress bar, Effacer, Parcourir, Télécharger, Changer Nom, as 0/1.
+    QString controls() const;
+    bool idle() const { return list()->isEnabled(); }
+
+    QuorvelMainWindow *m_window = nullptr;
+    QStringList m_errors;      // title and text of each error box
+    QStringList m_questions;   // title and text of each question
+    bool m_answerYes = false;
+    QString m_typedName;
+    bool m_nameAccepted = true;
+};
+
+void TestQuorvelMainWindow::initTestCase()
+{
+    usb::setPlatformBackendEnabled(false);
+    registerQuorvelMetaTypes();
+}
+
+void TestQuorvelMainWindow::init()
+{
+    usb::EmulatedBus::instance().reset();
+    m_errors.clear();
+    m_questions.clear();
+    m_window = new QuorvelMainWindow;
+    // Scans are driven by hand.
+    refreshTimer()->stop();
+    // No dialog ever waits for a user.
+    m_window->setErrorBox([this](QWidget *, const QString &title, const QString &text) {
+        m_errors << title << text;
+    });
+    m_window->setQuestionBox([this](QWidget *, const QString &title, const QString &text) {
+        m_questions << title << text;
+        return m_answerYes;
+    });
+    m_window->setTextPrompt([this](QWidget *, const QString &, const QString &, bool *ok) {
+        *ok = m_nameAccepted;
+        return m_typedName;
+    });
+    m_window->setDirectoryPrompt([](QWidget *, const QString &) { return QString(); });
+}
+
+void TestQuorvelMainWindow::cleanup()
+{
+    delete m_window;
+    m_window = nullptr;
+    // Entries, detector and worker gave every module back.
+    QCOMPARE(usb::EmulatedBus::instance().openHandles(), 0);
+    usb::EmulatedBus::instance().reset();
+}
+
+bool TestQuorvelMainWindow::scan(int count)
+{
+    QMetaObject::invokeMethod(refreshTimer(), "timeout");
+    return QTest::qWaitFor([&] { return list()->count() == count; });
+}
+
+void TestQuorvelMainWindow::select(const QList<int> &rows)
+{
+    list()->clearSelection();
+    for (int row : rows)
+        list()->item(row)->setSelected(true);
+}
+
+QString TestQuorvelMainWindow::controls() const
+{
+    QString flags;
+    const QWidget *widgets[] = {list(), progressBar(), button("pushButton"), button("pushButton_2"),
+                                button("pushButton_3"), button("pushButton_4")};
+    for (const QWidget *widget : widgets)
+        flags += widget->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
+    return flags;
+}
+
+void TestQuorvelMainWindow::interface()
+{
+    const QMetaObject &meta = QuorvelMainWindow::staticMetaObject;
+    const QList<QByteArray> signalList = {
+        "getDeviceInfo(USBDeviceDesc)",
+        "setName(USBDeviceDesc,QString)",
+        "eraseData(USBDeviceDesc)",
+        "eraseData(QList<USBDeviceDesc>)",
+        "saveData(USBDeviceDesc,QString)",
+        "saveData(QList<USBDeviceDesc>,QString)",
+        "getMemoryState(USBDeviceDesc)",
+        "getMemoryState(QList<USBDeviceDesc>)",
+        "bootloaderMode(USBDeviceDesc)",
+    };
+    const QList<QByteArray> slotList = {
+        "addDevice(USBDeviceDesc)",
+        "removeDevice(USBDeviceDesc)",
+        "on_listWidget_itemSelectionChanged()",
+        "on_pushButton_clicked()",
+        "on_pushButton_2_clicked()",
+        "on_pushButton_3_clicked()",
+        "on_pushButton_4_clicked()",
+        "deviceInfo(USBDeviceDesc)",
+        "eraseFinished(USBDeviceDesc)",
+        "eraseAllFinished(QList<USBDeviceDesc>)",
+        "saveFinished(USBDeviceDesc)",
+        "saveFailed(USBDeviceDesc)",
+        "saveAllFinished(QList<USBDeviceDesc>)",
+        "memoryState(USBDeviceDesc,MemoryState)",
+        "saveProgress(USBDeviceDesc,int)",
+        "eraseProgress(USBDeviceDesc,int)",
+        "startbootLoader()",
+    };
+    const int first = meta.methodOffset();
+    QCOMPARE(meta.methodCount() - first, signalList.size() + slotList.size());
+    for (int i = 0; i < signalList.size(); ++i) {
+        const QMetaMethod method = meta.method(first + i);
+        QCOMPARE(method.methodSignature(), signalList.at(i));
+        QCOMPARE(method.methodType(), QMetaMethod::Signal);
+    }
+    for (int i = 0; i < slotList.size(); ++i) {
+        const QMetaMethod method = meta.method(first + signalList.size() + i);
+        QCOMPARE(method.methodSignature(), slotList.at(i));
+        QCOMPARE(method.methodType(), QMetaMethod::Slot);
+        QCOMPARE(method.access(), QMetaMethod::Private);
+    }
+    QCOMPARE(meta.method(first + 5).parameterNames(), (QList<QByteArray>{"dList", "outDirectory"}));
+    QCOMPARE(meta.method(first + 9).parameterNames(), QList<QByteArray>{"devDesc"});
+}
+
+void TestQuorvelMainWindow::form()
+{
+    QCOMPARE(m_window->objectName(), QStringLiteral("QuorvelMainWindow"));
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Korvane - v1.9"));
+    QCOMPARE(m_window->size(), QSize(950, 547));
+    QVERIFY(m_window->findChild<QStatusBar *>("statusBar"));
+    QCOMPARE(list()->selectionMode(), QAbstractItemView::MultiSelection);
+    QCOMPARE(list()->maximumWidth(), 300);
+    QCOMPARE(list()->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
+
+    const QPair<const char *, QString> buttons[] = {{"pushButton", "Effacer"},
+                                                    {"pushButton_2", "Parcourir"},
+                                                    {"pushButton_3", "Télécharger"},
+                                                    {"pushButton_4", "Changer Nom"}};
+    for (const auto &b : buttons) {
+        QCOMPARE(button(b.first)->text(), b.second);
+        QCOMPARE(button(b.first)->minimumWidth(), 150);
+        QCOMPARE(button(b.first)->maximumWidth(), 150);
+    }
+    QCOMPARE(button("pushButton_3")->maximumHeight(), 150);
+    QCOMPARE(label("label_2")->minimumWidth(), 200);
+    for (const char *name : {"label", "label_2", "label_3"})
+        QVERIFY(label(name)->text().isEmpty());
+    QCOMPARE(label("label")->alignment(), Qt::AlignLeft | Qt::AlignTop);
+    QCOMPARE(progressBar()->value(), 0);
+    QVERIFY(lineEdit()->text().isEmpty());
+    // Only "Parcourir" and the list are usable before a module is selected.
+    QCOMPARE(controls(), QStringLiteral("100100"));
+
+    QCOMPARE(refreshTimer()->interval(), 2000);
+    QVERIFY(!refreshTimer()->isSingleShot());
+    QuorvelMainWindow fresh;
+    QVERIFY(fresh.findChild<QTimer *>("refreshTimer", Qt::FindDirectChildrenOnly)->isActive());
+    auto *key = m_window->findChild<QShortcut *>("bootloaderKey");
+    QCOMPARE(key->key(), QKeySequence(Qt::Key_F12));
+    QCOMPARE(key->context(), Qt::ApplicationShortcut);
+}
+
+void TestQuorvelMainWindow::modulesListed()
+{
+    plugModule("module-1", "0123456789AB", "TRK1");
+    plugModule("module-2", "A1B2C3D4E5F6", "LONGNAME");
+    plugModule("module-3", "CAFE00000003", "X");
+    usb::EmulatedBus::instance().setOpenFails("module-3", true);
+    QTest::ignoreMessage(QtDebugMsg, "Device 0123456789AB added\n");
+    QVERIFY(scan(3));
+    QCOMPARE(entry(0)->text(), QStringLiteral("TRK1 (0123456789AB)"));
+    QCOMPARE(entry(1)->text(), QStringLiteral("LONGNAME (A1B2C3D4E5F6)"));
+    // Its identity could not be read: listed all the same.
+    QCOMPARE(entry(2)->text(), QStringLiteral(" ()"));
+    QCOMPARE(entry(0)->descriptor().hardwareVersion, QStringLiteral("1.4"));
+
+    // A later pass with the same modules changes nothing.
+    QVERIFY(scan(3));
+    QCOMPARE(entry(0)->text(), QStringLiteral("TRK1 (0123456789AB)"));
+}
+
+void TestQuorvelMainWindow::unplugRemovesEntry()
+{
+    plugModule("module-1", "0123456789AB", "TRK1");
+    plugModule("module-2", "A1B2C3D4E5F6", "TRK2");
+    QVERIFY(scan(2));
+    select({0, 1});
+
+    usb::EmulatedBus::instance().detach("module-1");
+    QTest::ignoreMessage(QtDebugMsg, "Found!\n");
+    QVERIFY(scan(1));
+    QCOMPARE(entry(0)->text(), QStringLiteral("TRK2 (A1B2C3D4E5F6)"));
+    // The departed module's handle is closed once its entry is gone.
+    QTRY_COMPARE(usb::EmulatedBus::instance().openHandles(), 1);
+    // What stays selected is what the controls follow.
+    QCOMPARE(label("label")->text().left(5), QStringLiteral("Nom :"));
+    QCOMPARE(controls(), QStringLiteral("101111"));
+
+    plugModule("module-1", "0123456789AB", "TRK1");
+    QVERIFY(scan(2));
+    QCOMPARE(entry(1)->text(), QStringLiteral("TRK1 (0123456789AB)"));
+}
+
+void TestQuorvelMainWindow::controlStates()
+{
+    plugModule("module-1", "0123456789AB", "TRK1")->setMemoryCounters(0x2000000, 0x100000, 4080);
+    plugModule("module-2", "A1B2C3D4E5F6", "TRK2");
+    QVERIFY(scan(2));
+
+    select({0});
+    QCOMPARE(controls(), QStringLiteral("101111"));
+    QCOMPARE(label("label")->text(), QStringLiteral("Nom : TRK1\nNuméro de série : 0123456789AB\n"
+                                                    "Version materiel : 1.4\nVersion logicielle : 2.0\n"));
+    // Read on this thread: the text is there without any event processed.
+    QCOMPARE(label("label_3")->text(), QStringLiteral("Stockage total : 33554432\n"
+                                                      "Stockage utilisé : 1048576 (3%)\n"
+                                                      "Enregistrement(s) : 4080\n"));
+
+    list()->item(1)->setSelected(true);
+    QCOMPARE(controls(), QStringLiteral("101110"));
+    QCOMPARE(label("label")->text(), QStringLiteral("2 module séléctionnés"));
+    QVERIFY(label("label_3")->text().isEmpty());
+
+    list()->clearSelection();
+    QCOMPARE(controls(), QStringLiteral("100100"));
+    QCOMPARE(label("label")->text(), QStringLiteral("Aucun module séléctionné"));
+
+    // While an erase runs everything is locked but the progress bar.
+    select({1});
+    m_answerYes = true;
+    button("pushButton")->click();
+    QCOMPARE(controls(), QStringLiteral("010000"));
+    QTRY_VERIFY(idle());
+    QCOMPARE(controls(), QStringLiteral("101111"));
+    QVERIFY(label("label_2")->text().isEmpty());
+
+    // An unplug during a request leaves one entry selected: shown, but not read while the worker
+    // may be transferring on it.
+    select({0, 1});
+    button("pushButton")->click();
+    const USBDeviceDesc departed = entry(1)->descriptor();
+    QMetaObject::invokeMethod(m_window, "removeDevice", Q_ARG(USBDeviceDesc, departed));
+    QCOMPARE(list()->count(), 1);
+    QVERIFY(label("label")->text().startsWith(QStringLiteral("Nom : TRK1\n")));
+    QVERIFY(label("label_3")->text().isEmpty());
+    QCOMPARE(controls(), QStringLiteral("010000"));
+    QTRY_VERIFY(idle());
+    QCOMPARE(controls(), QStringLiteral("101111"));
+}
+
+void TestQuorvelMainWindow::memoryText_data()
+{
+    QTest::addColumn<int>("total");
+    QTest::addColumn<int>("used");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("two thirds") << 3 << 2 << 1
+        << "Stockage total : 3\nStockage utilisé : 2 (66%)\nEnregistrement(s) : 1\n";
+    QTest::newRow("full") << 0x2000000 << 0x2000000 << 522240
+        << "Stockage total : 33554432\nStockage utilisé : 33554432 (100%)\nEnregistrement(s) : 522240\n";
+    QTest::newRow("no total") << 0 << 4096 << 12
+        << "Stockage total : 0\nStockage utilisé : 4096\nEnregistrement(s) : 12\n";
+    QTest::newRow("negative total") << -1 << 0 << 0
+        << "Stockage total : -1\nStockage utilisé : 0\nEnregistrement(s) : 0\n";
+    QTest::newRow("used past a tiny total") << 1 << 0x7FFFFFFF << 0
+        << "Stockage total : 1\nStockage utilisé : 2147483647 (214748364700%)\nEnregistrement(s) : 0\n";
+}
+
+void TestQuorvelMainWindow::memoryText()
+{
+    QFETCH(int, total);
+    QFETCH(int, used);
+    QFETCH(int, records);
+    QFETCH(QString, text);
+    plugModule("module-1", "0123456789AB", "TRK1")->setMemoryCounters(total, used, records);
+    QVERIFY(scan(1));
+    QTest::ignoreMessage(QtDebugMsg, "memoryState 0123456789AB\n");
+    select({0});
+    QCOMPARE(label("label_3")->text(), text);
+}
+
+void TestQuorvelMainWindow::rename_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<bool>("valid");
+
+    QTest::newRow("letters, digits, underscore") << "ABC_12" << true << true;
+    QTest::newRow("eight characters") << "abcdefgh" << true << true;
+    QTest::newRow("nine letters") << "ABCDEFGHI" << true << false;
+    QTest::newRow("blank inside") << "AB CD" << true << false;
+    QTest::newRow("trailing blank") << "ABCD " << true << false;
+    QTest::newRow("empty") << "" << true << false;
+    QTest::newRow("punctuation") << "AB-CD" << true << false;
+    // The module keeps its name in 8 plain bytes.
+    QTest::newRow("accented") << "ÉTÉ" << true << false;
+    QTest::newRow("cancelled") << "ABC_12" << false << false;
+}
+
+void TestQuorvelMainWindow::rename()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, accepted);
+    QFETCH(bool, valid);
+    auto module = plugModule("module-1", "0123456789AB", "TRK1");
+    QVERIFY(scan(1));
+    QStringList prompt;
+    QWidget *promptParent = nullptr;
+    m_window->setTextPrompt([&](QWidget *parent, const QString &title, const QString &text, bool *ok) {
+        promptParent = parent;
+        prompt << title << text;
+        *ok = accepted;
+        return typed;
+    });
+    QSignalSpy renames(m_window, SIGNAL(setName(USBDeviceDesc, QString)));
+    select({0});
+
+    button("pushButton_4")->click();
+    QCOMPARE(prompt, (QStringList{"Modifier le nom", "Nom"}));
+    QCOMPARE(promptParent, static_cast<QWidget *>(m_window));
+    if (!valid) {
+        QCOMPARE(m_errors, (QStringList{"Erreur", nameError}));
+        QCOMPARE(renames.size(), 0);
+        QCOMPARE(entry(0)->text(), QStringLiteral("TRK1 (0123456789AB)"));
+        QVERIFY(entry(0)->isSelected());
+        return;
+    }
+    QVERIFY(m_errors.isEmpty());
+    QCOMPARE(renames.size(), 1);
+    const USBDeviceDesc sent = renames.at(0).at(0).value<USBDeviceDesc>();
+    QVERIFY(sent.sameDevice(entry(0)->descriptor()));
+    QCOMPARE(sent.name, QStringLiteral("TRK1"));
+    QCOMPARE(renames.at(0).at(1).toString(), typed);
+    QCOMPARE(entry(0)->text(), typed + QStringLiteral(" (0123456789AB)"));
+    QCOMPARE(entry(0)->descriptor().name, typed);
+    QVERIFY(list()->selectedItems().isEmpty());
+    QCOMPARE(label("label")->text(), QStringLiteral("Aucun module séléctionné"));
+    QCOMPARE(controls(), QStringLiteral("100100"));
+    QTRY_COMPARE(QString::fromStdString(module->name()), typed);
+}
+
+void TestQuorvelMainWindow::erase()
+{
+    auto a = plugModule("module-1", "0123456789AB", "TRK1");
+    auto b = plugModule("module-2", "A1B2C3D4E5F6", "TRK2");
+    logTrack(*a, 10);
+    logTrack(*b, 2000);  // two sectors
+    QVERIFY(scan(2));
+    QSignalSpy erases(m_window, SIGNAL(eraseData(QList<USBDeviceDesc>)));
+    select({1, 0});
+
+    // Refused: nothing goes to the modules.
+    m_answerYes = false;
+    button("pushButton")->click();
+    QCOMPARE(m_questions,
+             (QStringList{"Effacer", "Etes vous certain de vouloir supprimer toutes les captures "
+                                     "des modules séléctionnés?"}));
+    QCOMPARE(erases.size(), 0);
+    QCOMPARE(controls(), QStringLiteral("101110"));
+
+    QList<QPair<QString, int>> shown;
+    connect(progressBar(), &QProgressBar::valueChanged, this,
+            [&](int value) { shown << qMakePair(label("label_2")->text(), value); });
+    m_answerYes = true;
+    button("pushButton")->click();
+    QCOMPARE(erases.size(), 1);
+    const QList<USBDeviceDesc> sent = erases.at(0).at(0).value<QList<USBDeviceDesc>>();
+    QCOMPARE(sent.size(), 2);
+    QVERIFY(sent.at(0).sameDevice(entry(1)->descriptor()));
+    QVERIFY(sent.at(1).sameDevice(entry(0)->descriptor()));
+    QTRY_VERIFY(idle());
+
+    QCOMPARE(a->erasedPageIndexes(), std::vector<uint32_t>{0});
+    QCOMPARE(b->erasedPageIndexes(), (std::vector<uint32_t>{0, 256}));
+    QCOMPARE(a->endEraseCount(), 1);
+    QCOMPARE(b->endEraseCount(), 1);
+    // Both modules went from 0 to 100, in selection order.
+    QVERIFY(shown.contains(qMakePair(QStringLiteral("TRK2 (A1B2C3D4E5F6)"), 100)));
+    QVERIFY(shown.contains(qMakePair(QStringLiteral("TRK1 (0123456789AB)"), 0)));
+    QCOMPARE(shown.last(), qMakePair(QStringLiteral("TRK1 (0123456789AB)"), 100));
+    QCOMPARE(progressBar()->maximum(), 100);
+    QCOMPARE(controls(), QStringLiteral("101110"));
+    QVERIFY(label("label_2")->text().isEmpty());
+}
+
+void TestQuorvelMainWindow::browse()
+{
+    QStringList captions;
+    QString chosen = QStringLiteral("/tmp/tracks");
+    m_window->setDirectoryPrompt([&](QWidget *, const QString &caption) {
+        captions << caption;
+        return chosen;
+    });
+    button("pushButton_2")->click();
+    QCOMPARE(lineEdit()->text(), chosen);
+    // A cancelled dialog empties the field.
+    chosen.clear();
+    button("pushButton_2")->click();
+    QVERIFY(lineEdit()->text().isEmpty());
+    QCOMPARE(captions, (QStringList{"Repertoire de sauvegarde", "Repertoire de sauvegarde"}));
+}
+
+void TestQuorvelMainWindow::download()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    auto a = plugModule("module-1", "0123456789AB", "TRK1");
+    auto b = plugModule("module-2", "A1B2C3D4E5F6", "TRK2");
+    logTrack(*a, 10);
+    logTrack(*b, 25);
+    QVERIFY(scan(2));
+    QSignalSpy saves(m_window, SIGNAL(saveData(QList<USBDeviceDesc>, QString)));
+    QList<QPair<QString, int>> shown;
+    connect(progressBar(), &QProgressBar::valueChanged, this,
+            [&](int value) { shown << qMakePair(label("label_2")->text(), value); });
+    select({0, 1});
+    lineEdit()->setText(dir.path());
+
+    button("pushButton_3")->click();
+    QCOMPARE(controls(), QStringLiteral("010000"));
+    QCOMPARE(saves.size(), 1);
+    QCOMPARE(saves.at(0).at(0).value<QList<USBDeviceDesc>>().size(), 2);
+    QCOMPARE(saves.at(0).at(1).toString(), dir.path());
+    QTRY_VERIFY(idle());
+
+    QVERIFY(m_errors.isEmpty());
+    QCOMPARE(lineCount(dir.filePath("TRK1_0123456789AB" + trackFile)), 11);
+    QCOMPARE(lineCount(dir.filePath("TRK2_A1B2C3D4E5F6" + trackFile)), 26);
+    QVERIFY(!shown.isEmpty());
+    QCOMPARE(shown.first().first, QStringLiteral("TRK1 (0123456789AB)"));
+    QCOMPARE(shown.last().first, QStringLiteral("TRK2 (A1B2C3D4E5F6)"));
+    QVERIFY(shown.last().second >= 100);
+    QCOMPARE(controls(), QStringLiteral("101110"));
+    QVERIFY(label("label_2")->text().isEmpty());
+}
+
+void TestQuorvelMainWindow::downloadWithoutDirectory_data()
+{
+    QTest::addColumn<QString>("field");
+    QTemporaryDir dir;
+    QTest::newRow("missing folder") << dir.path() + QStringLiteral("/nowhere");
+    QTest::newRow("empty field") << QString();
+    QTest::newRow("a file") << QCoreApplication::applicationFilePath();
+}
+
+void TestQuorvelMainWindow::downloadWithoutDirectory()
+{
+    QFETCH(QString, field);
+    plugModule("module-1", "0123456789AB", "TRK1");
+    QVERIFY(scan(1));
+    QSignalSpy saves(m_window, SIGNAL(saveData(QList<USBDeviceDesc>, QString)));
+    select({0});
+    lineEdit()->setText(field);
+
+    button("pushButton_3")->click();
+    QCOMPARE(m_errors, (QStringList{"Erreur", "Le répertoire n'existe pas."}));
+    QCOMPARE(saves.size(), 0);
+    QCOMPARE(controls(), QStringLiteral("101111"));
+}
+
+void TestQuorvelMainWindow::failingModule()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    auto a = plugModule("module-1", "0123456789AB", "TRK1");
+    auto b = plugModule("module-2", "A1B2C3D4E5F6", "TRK2");
+    auto c = plugModule("module-3", "CAFE00000003", "TRK3");
+    for (const auto &module : {a, b, c})
+        logTrack(*module, 30);
+    QVERIFY(scan(3));
+    select({0, 1, 2});
+    lineEdit()->setText(dir.path());
+    // The second module stops answering a few pages into its download.
+    usb::Fault fault;
+    fault.kind = usb::FaultKind::Fail;
+    fault.atTransfer = 30;
+    fault.path = "module-2";
+    usb::EmulatedBus::instance().addFault(fault);
+
+    QTest::ignoreMessage(QtDebugMsg, "saveFailed A1B2C3D4E5F6\n");
+    button("pushButton_3")->click();
+    QTRY_VERIFY(idle());
+
+    QCOMPARE(m_errors, (QStringList{"Erreur", "L'enregistrement des données de TRK2 a échoué"}));
+    QCOMPARE(lineCount(dir.filePath("TRK1_0123456789AB" + trackFile)), 31);
+    QCOMPARE(lineCount(dir.filePath("TRK3_CAFE00000003" + trackFile)), 31);
+    // What was read before the failure stays on disk.
+    QVERIFY(QFile::exists(dir.filePath("TRK2_A1B2C3D4E5F6" + trackFile)));
+    QCOMPARE(controls(), QStringLiteral("101110"));
+}
+
+void TestQuorvelMainWindow::bootloaderKey()
+{
+    auto a = plugModule("module-1", "0123456789AB", "TRK1");
+    auto b = plugModule("module-2", "A1B2C3D4E5F6", "TRK2");
+    QVERIFY(scan(2));
+    m_window->show();
+    QApplication::setActiveWindow(m_window);
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    QSignalSpy bootloader(m_window, SIGNAL(bootloaderMode(USBDeviceDesc)));
+
+    QTest::keyClick(m_window, Qt::Key_F12);
+    select({0, 1});
+    QTest::keyClick(m_window, Qt::Key_F12);
+    QCOMPARE(bootloader.size(), 0);
+
+    select({1});
+    QTest::keyClick(m_window, Qt::Key_F12);
+    QCOMPARE(bootloader.size(), 1);
+    QVERIFY(bootloader.at(0).at(0).value<USBDeviceDesc>().sameDevice(entry(1)->descriptor()));
+    QTRY_VERIFY(b->bootloaderRequested());
+    QVERIFY(!a->bootloaderRequested());
+}
+
+void TestQuorvelMainWindow::realDialogs()
+{
+    auto module = plugModule("module-1", "0123456789AB", "TRK1");
+    QuorvelMainWindow window;
+    window.findChild<QTimer *>("refreshTimer", Qt::FindDirectChildrenOnly)->stop();
+    delete m_window;
+    m_window = nullptr;
+    auto *entries = window.findChild<QListWidget *>("listWidget");
+    QMetaObject::invokeMethod(window.findChild<QTimer *>("refreshTimer"), "timeout");
+    QTRY_COMPARE(entries->count(), 1);
+    entries->item(0)->setSelected(true);
+
+    // Answers every modal dialog as soon as it is up.
+    QStringList seen;
+    QString answer;
+    QMessageBox::StandardButton reply = QMessageBox::No;
+    QTimer answering;
+    answering.setInterval(5);
+    connect(&answering, &QTimer::timeout, [&] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *input = qobject_cast<QInputDialog *>(modal)) {
+            seen << input->windowTitle() << input->labelText();
+            input->setTextValue(answer);
+            input->accept();
+        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            seen << box->windowTitle() << box->text();
+            QMessageBox::StandardButton press = box->button(QMessageBox::Ok) ? QMessageBox::Ok : reply;
+            seen << QString::number(box->standardButtons());
+            box->button(press)->click();
+        } else if (auto *files = qobject_cast<QFileDialog *>(modal)) {
+            seen << files->windowTitle();
+            files->reject();
+        }
+    });
+    answering.start();
+
+    answer = QStringLiteral("ABCDEFGHI");
+    window.findChild<QPushButton *>("pushButton_4")->click();
+    QCOMPARE(seen, (QStringList{"Modifier le nom", "Nom", "Erreur", nameError,
+                                QString::number(QMessageBox::Ok)}));
+
+    seen.clear();
+    window.findChild<QPushButton *>("pushButton")->click();
+    QCOMPARE(seen.size(), 3);
+    QCOMPARE(seen.at(0), QStringLiteral("Effacer"));
+    QCOMPARE(seen.at(2), QString::number(QMessageBox::Yes | QMessageBox::No));
+    QVERIFY(window.findChild<QListWidget *>("listWidget")->isEnabled());
+
+    seen.clear();
+    auto *field = window.findChild<QLineEdit *>("lineEdit");
+    field->setText(QStringLiteral("/tmp"));
+    window.findChild<QPushButton *>("pushButton_2")->click();
+    QCOMPARE(seen, QStringList{"Repertoire de sauvegarde"});
+    QVERIFY(field->text().isEmpty());
+}
+
+QTEST_MAIN(TestQuorvelMainWindow)
+#include "tst_quorvelmainwindow.moc"
