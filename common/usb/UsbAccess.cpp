@@ -1,4 +1,4 @@
-// Device listing and opening across the platform backend and the emulated bus.
+// Device listing and opening across the platform backend, the kit simulator and the emulated bus.
 #include "UsbAccess.h"
 
 #include "EmulatedBus.h"
@@ -6,6 +6,7 @@
 #include "WinUsbBackend.h"
 #else
 #include "LibusbBackend.h"
+#include "SimulatorBackend.h"
 #endif
 
 #include <atomic>
@@ -15,12 +16,16 @@ namespace usb {
 namespace {
 std::atomic<bool> platformEnabled{true};
 
-// Backends in listing order; the platform's first.
+// Backends in listing order: the platform's, the kit simulator's (outside Windows), the emulated bus.
 std::vector<Backend *> backends()
 {
     std::vector<Backend *> list;
     if (platformEnabled.load())
         list.push_back(&platformBackend());
+#ifndef _WIN32
+    static SimulatorBackend simulator;
+    list.push_back(&simulator);
+#endif
     list.push_back(&EmulatedBus::instance());
     return list;
 }

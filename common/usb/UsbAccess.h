@@ -1,12 +1,14 @@
 // Entry point of the USB access layer used by both programs: the platform backend first, then the
-// emulated bus (empty unless tests or the simulator attach devices).
+// kit simulator's devices when it runs (outside Windows), then the emulated bus (empty unless tests
+// attach devices).
 #pragma once
 
 #include "UsbBackend.h"
 
 namespace usb {
 
-// Paths of every present interface of the class: the platform's, then the emulated bus's.
+// Paths of every present interface of the class: the platform's, the simulator's, then the
+// emulated bus's.
 std::vector<std::string> listDevicePaths(const Guid &interfaceClass);
 // Opens a path listed by listDevicePaths through the backend that owns it; null on failure.
 std::unique_ptr<Device> openDevice(const std::string &path, Outcome *outcome = nullptr);
