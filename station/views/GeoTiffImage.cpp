@@ -65,7 +65,12 @@ bool GeoTiffImage::load(const QString &path)
     if (!TIFFRGBAImageBegin(&reader, m_tif, 0, message))
         return fail();
     reader.req_orientation = ORIENTATION_TOPLEFT;
-    if (reader.width > uint32_t(INT_MAX) || reader.height > uint32_t(INT_MAX)) {
+    // A damaged header of a few bytes can declare gigabytes of raster, which libtiff then fills
+    // row by row even where the file holds no strip; no map the station shows comes near 1 GiB
+    // of pixels (16384 x 16384).
+    constexpr uint64_t maxPixels = uint64_t(1) << 28;
+    if (reader.width > uint32_t(INT_MAX) || reader.height > uint32_t(INT_MAX)
+        || uint64_t(reader.width) * reader.height > maxPixels) {
         qDebug("Failed to allocate QImage\n");
         TIFFRGBAImageEnd(&reader);
         return fail();

@@ -1,78 +1,155 @@
-// Track graph curve that thins its line and marks to what the pixels can show.
+// Track graph curve drawn in one pass over its positions.
 #include "TrackCurve.h"
+
+#include "qmapcontrol/ScreenPolyline.h"
 
 #include <cmath>
 #include <vector>
 
 namespace {
 
-bool isGap(const QPointF &p)
+// The part of the plot that shows, in key and value coordinates, widened by a margin in pixels.
+// Positions are compared with it before any conversion to pixels.
+class DataWindow
 {
-    return std::isnan(p.x()) || std::isnan(p.y());
-}
+public:
+    DataWindow(const QCPAxis *keyAxis, const QCPAxis *valueAxis, double margin)
+    {
+        widen(keyAxis, margin, &m_keyLow, &m_keyHigh);
+        widen(valueAxis, margin, &m_valueLow, &m_valueHigh);
+    }
 
-}
+    // Which sides of the window a position lies beyond (Cohen–Sutherland): a segment whose two
+    // ends share a side cannot cross the window. NaN lies beyond no side.
+    int outcode(double key, double value) const
+    {
+        return (key < m_keyLow ? 1 : 0) | (key > m_keyHigh ? 2 : 0) | (value < m_valueLow ? 4 : 0)
+            | (value > m_valueHigh ? 8 : 0);
+    }
+
+private:
+    static void widen(const QCPAxis *axis, double margin, double *low, double *high)
+    {
+        const QRect rect = axis->axisRect()->rect();
+        const int pixels = axis->orientation() == Qt::Horizontal ? rect.width() : rect.height();
+        const QCPRange range = axis->range();
+        // One more pixel than asked, for rounding; with no pixels yet, no position is left out.
+        const double extra = pixels > 0 ? (margin + 1.0) * range.size() / pixels : qInf();
+        *low = range.lower - extra;
+        *high = range.upper + extra;
+    }
+
+    double m_keyLow, m_keyHigh, m_valueLow, m_valueHigh;
+};
+
+} // namespace
 
 TrackCurve::TrackCurve(QCPAxis *keyAxis, QCPAxis *valueAxis)
     : QCPCurve(keyAxis, valueAxis)
 {
 }
 
-void TrackCurve::drawCurveLine(QCPPainter *painter, const QVector<QPointF> &lines) const
+void TrackCurve::draw(QCPPainter *painter)
 {
-    // Drop vertices closer than half a pixel to the last one kept; the last vertex of each run is
-    // always kept so the line ends where the track ends. NaN vertices separate runs and pass through.
-    const int count = lines.size();
-    const QPointF *in = lines.constData();
-    QVector<QPointF> thinned(count);
-    QPointF *out = thinned.data();
-    int kept = 0;
-    bool runOpen = false;
-    for (int i = 0; i < count; ++i) {
-        const QPointF &p = in[i];
-        if (isGap(p)) {
-            out[kept++] = p;
-            runOpen = false;
-            continue;
-        }
-        const bool runEnd = i + 1 == count || isGap(in[i + 1]);
-        if (runOpen && !runEnd) {
-            const QPointF &last = out[kept - 1];
-            if (std::fabs(p.x() - last.x()) < 0.5 && std::fabs(p.y() - last.y()) < 0.5)
-                continue;
-        }
-        out[kept++] = p;
-        runOpen = true;
+    QCPAxis *keyAxis = mKeyAxis.data();
+    QCPAxis *valueAxis = mValueAxis.data();
+    // Fills, thinned-out marks and logarithmic axes are left to QCPCurve.
+    const bool plain = keyAxis && valueAxis && keyAxis->scaleType() == QCPAxis::stLinear
+        && valueAxis->scaleType() == QCPAxis::stLinear && mBrush.style() == Qt::NoBrush
+        && scatterSkip() == 0
+        && (!mSelectionDecorator || mSelectionDecorator->brush().style() == Qt::NoBrush);
+    if (!plain) {
+        QCPCurve::draw(painter);
+        return;
     }
-    thinned.resize(kept);
-    QCPCurve::drawCurveLine(painter, thinned);
+    if (mDataContainer->isEmpty())
+        return;
+
+    // As QCPCurve: unselected stretches first, then selected ones in the decorator's style.
+    QList<QCPDataRange> selectedSegments;
+    QList<QCPDataRange> unselectedSegments;
+    getDataSegments(selectedSegments, unselectedSegments);
+    const QList<QCPDataRange> segments = unselectedSegments + selectedSegments;
+    QVector<QPointF> vertices;
+    QVector<QPointF> marks;
+    for (int i = 0; i < segments.size(); ++i) {
+        const bool decorated = i >= unselectedSegments.size() && mSelectionDecorator;
+        if (lineStyle() != lsNone) {
+            const QPen pen = decorated ? mSelectionDecorator->pen() : mPen;
+            // An unselected stretch reaches to the selected positions on either side.
+            const QCPDataRange range = decorated ? segments.at(i) : segments.at(i).adjusted(-1, 1);
+            trackLine(&vertices, range.bounded(QCPDataRange(0, dataCount())), pen.widthF());
+            painter->setPen(pen);
+            painter->setBrush(Qt::NoBrush);
+            drawCurveLine(painter, vertices);
+        }
+        const QCPScatterStyle style =
+            decorated ? mSelectionDecorator->getFinalScatterStyle(mScatterStyle) : mScatterStyle;
+        if (!style.isNone()) {
+            trackMarks(&marks, segments.at(i), style.size());
+            drawScatterPlot(painter, marks, style);
+        }
+    }
+    if (mSelectionDecorator)
+        mSelectionDecorator->drawDecoration(painter, selection());
 }
 
-void TrackCurve::drawScatterPlot(QCPPainter *painter, const QVector<QPointF> &points,
-                                 const QCPScatterStyle &style) const
+void TrackCurve::trackLine(QVector<QPointF> *vertices, const QCPDataRange &range,
+                           double penWidth) const
 {
-    // Every mark has the same shape and pen, so a second mark on an already marked pixel of the
-    // axis rect changes nothing visible. Marks outside the rect (cut by its edge) are all drawn.
-    const QRect area = keyAxis()->axisRect()->rect();
+    const double margin = penWidth + 2.0;
+    qmapcontrol::ScreenPolyline polyline(
+        QRectF(keyAxis()->axisRect()->rect()).adjusted(-margin, -margin, margin, margin));
+    const DataWindow window(keyAxis(), valueAxis(), margin);
+    const auto begin = mDataContainer->constBegin() + range.begin();
+    const auto end = mDataContainer->constBegin() + range.end();
+    // Segments wholly beyond one side of the window are passed over without converting them.
+    bool fed = false;
+    int previousCode = 0;
+    for (auto it = begin; it != end; ++it) {
+        const int code = window.outcode(it->key, it->value);
+        if (it != begin && (previousCode & code) != 0) {
+            if (fed)
+                polyline.lift();
+            fed = false;
+        } else {
+            if (!fed && it != begin)
+                polyline.add(coordsToPixels((it - 1)->key, (it - 1)->value));
+            polyline.add(coordsToPixels(it->key, it->value));
+            fed = true;
+        }
+        previousCode = code;
+    }
+    *vertices = polyline.finish();
+}
+
+void TrackCurve::trackMarks(QVector<QPointF> *marks, const QCPDataRange &range,
+                            double markSize) const
+{
+    // Marks just outside the plot area still show in part. Every mark has the same shape and pen,
+    // so a second one on an already marked pixel changes nothing visible.
+    const int reach = int(std::ceil(markSize));
+    const QRect area = keyAxis()->axisRect()->rect().adjusted(-reach, -reach, reach, reach);
+    const DataWindow window(keyAxis(), valueAxis(), reach);
     const double left = area.left();
     const double top = area.top();
-    const int width = qMax(area.width(), 0);
-    const int height = qMax(area.height(), 0);
-    std::vector<bool> marked(size_t(width) * size_t(height), false);
-    QVector<QPointF> distinct;
-    distinct.reserve(qMin(points.size(), width * height + 64));
-    for (const QPointF &p : points) {
-        if (isGap(p))
+    const int width = area.width();
+    const int height = area.height();
+    std::vector<bool> marked(size_t(std::max(width, 0)) * size_t(std::max(height, 0)), false);
+    marks->clear();
+    const auto end = mDataContainer->constBegin() + range.end();
+    for (auto it = mDataContainer->constBegin() + range.begin(); it != end; ++it) {
+        if (window.outcode(it->key, it->value) != 0)
             continue;
+        const QPointF p = coordsToPixels(it->key, it->value);
         const double x = p.x() - left;
         const double y = p.y() - top;
-        if (x >= 0 && y >= 0 && x < width && y < height) {
-            const size_t cell = size_t(y) * size_t(width) + size_t(x);
-            if (marked[cell])
-                continue;
-            marked[cell] = true;
-        }
-        distinct.append(p);
+        if (!(x >= 0 && y >= 0 && x < width && y < height))
+            continue;
+        const size_t cell = size_t(y) * size_t(width) + size_t(x);
+        if (marked[cell])
+            continue;
+        marked[cell] = true;
+        marks->append(p);
     }
-    QCPCurve::drawScatterPlot(painter, distinct, style);
 }

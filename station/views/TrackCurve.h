@@ -1,6 +1,8 @@
 // A beacon's curve on the track graph. A long track packs many positions into each pixel when the
-// view is wide; this curve draws the line and the position marks once per pixel instead of once per
-// position, which looks the same and keeps a replot of a million positions short.
+// view is wide, and most of a long track lies outside the view when zoomed in. This curve computes
+// its on-screen line and marks in one pass: segments are cut to the plot area, line vertices closer
+// than half a pixel to the previous one are left out, and a mark is drawn once per pixel. The
+// picture is the one QCPCurve draws, at a fraction of the cost for a million positions.
 #pragma once
 
 #include <qcustomplot.h>
@@ -13,7 +15,9 @@ public:
     TrackCurve(QCPAxis *keyAxis, QCPAxis *valueAxis);
 
 protected:
-    void drawCurveLine(QCPPainter *painter, const QVector<QPointF> &lines) const override;
-    void drawScatterPlot(QCPPainter *painter, const QVector<QPointF> &points,
-                         const QCPScatterStyle &style) const override;
+    void draw(QCPPainter *painter) override;
+
+private:
+    void trackLine(QVector<QPointF> *vertices, const QCPDataRange &range, double penWidth) const;
+    void trackMarks(QVector<QPointF> *marks, const QCPDataRange &range, double markSize) const;
 };

@@ -3,6 +3,7 @@
 // in view, and it leaves out the points that would land within half a pixel of the previous one.
 #pragma once
 
+#include "Extent.h"
 #include "Geometry.h"
 #include "PointWorldCoord.h"
 
@@ -24,13 +25,6 @@ public:
     void draw(QPainter &painter, const MapView &view) const override;
 
 private:
-    struct Extent
-    {
-        double left, top, right, bottom;
-        void include(const QPointF &p);
-        bool intersects(const QRectF &r) const;
-    };
-
     // Points per run; run k covers points k·runLength to (k+1)·runLength inclusive, so that it also
     // holds the segment joining it to the next run.
     static constexpr int runLength = 64;
@@ -40,7 +34,8 @@ private:
     std::vector<PointWorldCoord> m_points;
     std::vector<QPointF> m_normalized;
     std::vector<Extent> m_runs;
-    Extent m_extent{0, 0, 0, 0};
+    // Of all points; meaningless while there is none.
+    Extent m_extent{QPointF()};
 };
 
 } // namespace qmapcontrol

@@ -74,10 +74,15 @@ void LayerGeometry::addGeometry(const std::shared_ptr<Geometry> &geometry, bool 
     }
     geometry->m_layer = this;
     m_geometries.push_back(geometry);
-    if (const auto *shape = dynamic_cast<const GeometryPointShape *>(geometry.get())) {
-        geometry->m_layerSlot = int(m_markers.size());
+    if (auto *shape = dynamic_cast<GeometryPointShape *>(geometry.get())) {
+        const size_t index = m_markers.size();
+        geometry->m_layerSlot = int(index);
         m_markers.push_back(Marker{shape->normalized(), spriteFor(*shape),
                                    qint16(shape->zoomMinimum()), qint16(shape->zoomMaximum())});
+        if (index % blockLength == 0)
+            m_markerBlocks.push_back(Extent(shape->normalized()));
+        else
+            m_markerBlocks.back().include(shape->normalized());
     } else {
         geometry->m_layerSlot = int(m_lines.size());
         m_lines.push_back(geometry.get());
@@ -86,26 +91,38 @@ void LayerGeometry::addGeometry(const std::shared_ptr<Geometry> &geometry, bool 
         emit redrawRequested();
 }
 
-int LayerGeometry::spriteFor(const GeometryPointShape &shape)
+int LayerGeometry::spriteFor(GeometryPointShape &shape)
 {
-    const QByteArray key = shape.spriteKey();
-    const auto found = m_spriteIndex.constFind(key);
-    if (found != m_spriteIndex.constEnd())
-        return found.value();
-    Sprite sprite;
-    sprite.image = shape.renderSprite(&sprite.hotspot);
-    m_markerReach = std::max({m_markerReach, sprite.hotspot.x(), sprite.hotspot.y(),
-                              sprite.image.width() - sprite.hotspot.x(),
-                              sprite.image.height() - sprite.hotspot.y()});
-    m_sprites.push_back(sprite);
-    const int index = int(m_sprites.size()) - 1;
-    m_spriteIndex.insert(key, index);
+    // Markers mostly come in long series of one style: try the last sprite before the key.
+    int index = m_lastSprite;
+    const auto same = [&](const Sprite &sprite) {
+        return sprite.kind == std::type_index(typeid(shape)) && sprite.size == shape.size()
+            && sprite.pen == shape.pen();
+    };
+    if (index < 0 || !same(m_sprites[size_t(index)])) {
+        const QByteArray key = shape.spriteKey();
+        const auto found = m_spriteIndex.constFind(key);
+        if (found != m_spriteIndex.constEnd()) {
+            index = found.value();
+        } else {
+            QPoint hotspot;
+            const QImage image = shape.renderSprite(&hotspot);
+            m_sprites.push_back(Sprite{std::type_index(typeid(shape)), shape.size(), shape.pen(),
+                                       image, hotspot});
+            m_markerReach = std::max({m_markerReach, hotspot.x(), hotspot.y(),
+                                      image.width() - hotspot.x(), image.height() - hotspot.y()});
+            index = int(m_sprites.size()) - 1;
+            m_spriteIndex.insert(key, index);
+        }
+        m_lastSprite = index;
+    }
+    static_cast<Geometry &>(shape).m_pen = m_sprites[size_t(index)].pen;
     return index;
 }
 
 void LayerGeometry::geometryChanged(Geometry &geometry)
 {
-    if (const auto *shape = dynamic_cast<const GeometryPointShape *>(&geometry))
+    if (auto *shape = dynamic_cast<GeometryPointShape *>(&geometry))
         m_markers[size_t(geometry.m_layerSlot)].sprite = spriteFor(*shape);
     emit redrawRequested();
 }
@@ -133,24 +150,32 @@ void LayerGeometry::draw(QPainter &painter, const MapView &view)
     StampBuffer &stamps = stampBuffer();
     stamps.fit(view.size());
     std::vector<quint32> passStamps(m_sprites.size(), 0);
-    for (const Marker &marker : m_markers) {
-        if (marker.at.x() < left || marker.at.x() > right || marker.at.y() < top
-            || marker.at.y() > bottom || zoom < marker.zoomMinimum || zoom > marker.zoomMaximum)
+    const QRectF reached(QPointF(left, top), QPointF(right, bottom));
+    for (size_t block = 0; block < m_markerBlocks.size(); ++block) {
+        if (!m_markerBlocks[block].intersects(reached))
             continue;
-        const QPointF at = view.toScreen(marker.at);
-        const int x = int(std::floor(at.x()));
-        const int y = int(std::floor(at.y()));
-        if (x >= 0 && y >= 0 && x < width && y < height) {
-            quint32 &stamp = passStamps[size_t(marker.sprite)];
-            if (stamp == 0)
-                stamp = stamps.nextStamp();
-            quint32 &cell = stamps.cell(x, y);
-            if (cell == stamp)
+        const size_t end = std::min(m_markers.size(), (block + 1) * blockLength);
+        for (size_t i = block * blockLength; i < end; ++i) {
+            const Marker &marker = m_markers[i];
+            if (marker.at.x() < left || marker.at.x() > right || marker.at.y() < top
+                || marker.at.y() > bottom || zoom < marker.zoomMinimum
+                || zoom > marker.zoomMaximum)
                 continue;
-            cell = stamp;
+            const QPointF at = view.toScreen(marker.at);
+            const int x = int(std::floor(at.x()));
+            const int y = int(std::floor(at.y()));
+            if (x >= 0 && y >= 0 && x < width && y < height) {
+                quint32 &stamp = passStamps[size_t(marker.sprite)];
+                if (stamp == 0)
+                    stamp = stamps.nextStamp();
+                quint32 &cell = stamps.cell(x, y);
+                if (cell == stamp)
+                    continue;
+                cell = stamp;
+            }
+            const Sprite &sprite = m_sprites[size_t(marker.sprite)];
+            painter.drawImage(QPoint(x, y) - sprite.hotspot, sprite.image);
         }
-        const Sprite &sprite = m_sprites[size_t(marker.sprite)];
-        painter.drawImage(QPoint(x, y) - sprite.hotspot, sprite.image);
     }
 }
 

@@ -3,13 +3,17 @@
 // view, and a marker is not drawn again on a pixel that already shows the same marker.
 #pragma once
 
+#include "Extent.h"
 #include "Layer.h"
 
 #include <QHash>
 #include <QImage>
+#include <QPen>
 #include <QPoint>
 #include <QPointF>
+#include <QSizeF>
 #include <memory>
+#include <typeindex>
 #include <vector>
 
 namespace qmapcontrol {
@@ -46,18 +50,28 @@ private:
     };
     struct Sprite
     {
+        std::type_index kind;
+        QSizeF size;
+        QPen pen;
         QImage image;
         QPoint hotspot;
     };
 
+    // Markers per block; a block's extent lets a paint pass over markers out of view 256 at a time
+    // (a track's consecutive positions lie close together).
+    static constexpr size_t blockLength = 256;
+
     void geometryChanged(Geometry &geometry);
-    int spriteFor(const GeometryPointShape &shape);
+    // The sprite of a marker; the marker then shares the sprite's pen rather than holding a copy.
+    int spriteFor(GeometryPointShape &shape);
 
     std::vector<std::shared_ptr<Geometry>> m_geometries;
     std::vector<Geometry *> m_lines;
     std::vector<Marker> m_markers;
+    std::vector<Extent> m_markerBlocks;
     std::vector<Sprite> m_sprites;
     QHash<QByteArray, int> m_spriteIndex;
+    int m_lastSprite = -1;
     // Largest distance in pixels from a marker's position to the edge of its sprite.
     int m_markerReach = 0;
 };

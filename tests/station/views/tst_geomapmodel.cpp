@@ -305,6 +305,25 @@ private slots:
         QVERIFY(!model.image().isLoaded());
     }
 
+    // 20000 x 20000 pixels declared by a file of a few hundred bytes: decoding it would fill
+    // 1.6 GB. Refused before any pixel is read.
+    void rasterBeyondAnyMapIsRefused()
+    {
+        TestGeoTiff t = tiePointMap();
+        t.width = 20000;
+        t.height = 20000;
+        t.headerOnly = true;
+        const QString path = m_dir.filePath("declared-huge.tif");
+        QVERIFY(t.write(path));
+        QVERIFY(QFileInfo(path).size() < 1024);
+
+        GeoMapModel model;
+        QVERIFY(!model.loadMap(path));
+        QCOMPARE(messages, QStringList{"Failed to allocate QImage\n"});
+        QCOMPARE(model.imageSize(), QSize(0, 0));
+        QVERIFY(!model.image().isLoaded());
+    }
+
     void boundsHoldPositionsInsideTheImage()
     {
         GeoMapModel model;
