@@ -5,6 +5,8 @@
 #include "USBDevice.h"
 #include "UsbAccess.h"
 
+#include "BackgroundThread.h"
+
 #include <QThread>
 
 #include <algorithm>
@@ -22,7 +24,7 @@ USBDevice *findByPath(const QList<USBDevice *> &devices, const QString &path)
 
 USBDetector::USBDetector() : QObject(nullptr)
 {
-    m_thread = new QThread;
+    m_thread = new BackgroundThread;
     m_thread->start(QThread::InheritPriority);
     moveToThread(m_thread);
 }
@@ -30,9 +32,7 @@ USBDetector::USBDetector() : QObject(nullptr)
 USBDetector::~USBDetector()
 {
     // A pass in progress runs to its end before the event loop returns.
-    m_thread->exit(0);
-    while (!m_thread->isFinished())
-        QThread::usleep(1);
+    m_thread->exitAndWait();
     delete m_thread;
     // Descriptors already emitted keep their modules alive for as long as their holders need them.
     for (USBDevice *device : qAsConst(m_devices))

@@ -8,7 +8,7 @@
 #include <QList>
 #include <QObject>
 
-class QThread;
+class BackgroundThread;
 class USBDevice;
 
 class USBDetector : public QObject
@@ -34,5 +34,5 @@ public slots:
 
 private:
     QList<USBDevice *> m_devices;  // in order of arrival, each with the hold it was created with
-    QThread *m_thread = nullptr;
+    BackgroundThread *m_thread = nullptr;
 };

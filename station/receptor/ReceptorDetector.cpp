@@ -6,11 +6,13 @@
 #include "ReceptorDeviceFake.h"
 #include "UsbAccess.h"
 
+#include "BackgroundThread.h"
+
 #include <QThread>
 
 ReceptorDetector::ReceptorDetector() : QObject(nullptr)
 {
-    m_thread = new QThread;
+    m_thread = new BackgroundThread;
     m_thread->start(QThread::InheritPriority);
     moveToThread(m_thread);
 }
@@ -18,9 +20,7 @@ ReceptorDetector::ReceptorDetector() : QObject(nullptr)
 ReceptorDetector::~ReceptorDetector()
 {
     // A poll in progress runs to its end before the event loop returns.
-    m_thread->exit(0);
-    while (!m_thread->isFinished())
-        QThread::usleep(1);
+    m_thread->exitAndWait();
     delete m_thread;
     // Handles already emitted keep the receptor alive for as long as their holders need it.
     releaseReceptor();

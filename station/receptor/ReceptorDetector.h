@@ -7,7 +7,7 @@
 
 #include <QObject>
 
-class QThread;
+class BackgroundThread;
 class ReceptorDeviceGeneric;
 
 class ReceptorDetector : public QObject
@@ -41,6 +41,6 @@ private:
     void announce();
 
     ReceptorDeviceGeneric *m_receptor = nullptr;  // carries the detector's own reference
-    QThread *m_thread = nullptr;
+    BackgroundThread *m_thread = nullptr;
     bool m_fakeMode = false;
 };

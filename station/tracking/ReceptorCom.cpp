@@ -6,6 +6,8 @@
 #include "ReceptorDeviceGeneric.h"
 
 #include <QByteArray>
+#include "BackgroundThread.h"
+
 #include <QThread>
 #include <QtDebug>
 
@@ -20,16 +22,14 @@ constexpr quint8 flagNewReport = 0x02;
 
 ReceptorCom::ReceptorCom() : QObject(nullptr)
 {
-    m_thread = new QThread;
+    m_thread = new BackgroundThread;
     m_thread->start(QThread::InheritPriority);
     moveToThread(m_thread);
 }
 
 ReceptorCom::~ReceptorCom()
 {
-    m_thread->exit(0);
-    while (!m_thread->isFinished())
-        QThread::usleep(1);
+    m_thread->exitAndWait();
     delete m_thread;
 }
 

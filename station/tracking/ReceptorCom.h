@@ -8,7 +8,7 @@
 #include <QObject>
 #include <QString>
 
-class QThread;
+class BackgroundThread;
 
 class ReceptorCom : public QObject
 {
@@ -41,5 +41,5 @@ public slots:
     void bootloaderMode(ReceptorDeviceDesc dev);
 
 private:
-    QThread *m_thread = nullptr;
+    BackgroundThread *m_thread = nullptr;
 };
