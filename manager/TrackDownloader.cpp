@@ -5,6 +5,7 @@
 #include "PositionRecord.h"
 #include "SectorHeader.h"
 #include "TrackCsv.h"
+#include "TrackObserver.h"
 
 namespace
 {
@@ -70,12 +71,16 @@ void TrackDownloader::startTrack(const SectorHeader &header)
         m_failed = true;
         return;
     }
+    if (m_observer)
+        m_observer->trackStarted(m_file.fileName());
     write(TrackCsv::headerLine());
 }
 
 void TrackDownloader::writeRecords(const char *page)
 {
     m_pageLines.clear();
+    PositionRecord written[recordsPerPage];
+    int writtenCount = 0;
     for (int slot = 0; slot < recordsPerPage; ++slot) {
         const char *record = page + slot * PositionRecord::size;
         if (static_cast<unsigned char>(record[0]) == 0xFF)
@@ -83,12 +88,21 @@ void TrackDownloader::writeRecords(const char *page)
         const PositionRecord decoded = PositionRecord::decode(record);
         // Records of a track whose file is not open (none started yet, or its file failed) are
         // dropped.
-        if (m_file.isOpen())
+        if (m_file.isOpen()) {
             m_pageLines += TrackCsv::line(decoded);
+            if (m_observer)
+                written[writtenCount++] = decoded;
+        }
     }
     // One write per page of complete lines: the file is up to date after every page read.
-    if (!m_pageLines.isEmpty())
-        write(m_pageLines);
+    if (m_pageLines.isEmpty())
+        return;
+    write(m_pageLines);
+    // The observer sees the records that reached the file (a failed write closed it).
+    if (m_observer && m_file.isOpen()) {
+        for (int i = 0; i < writtenCount; ++i)
+            m_observer->recordWritten(written[i]);
+    }
 }
 
 void TrackDownloader::write(const QByteArray &bytes)
@@ -104,6 +118,9 @@ void TrackDownloader::write(const QByteArray &bytes)
 
 void TrackDownloader::closeFile()
 {
-    if (m_file.isOpen())
-        m_file.close();
+    if (!m_file.isOpen())
+        return;
+    m_file.close();
+    if (m_observer)
+        m_observer->trackEnded();
 }

@@ -9,6 +9,7 @@
 #include <functional>
 
 struct SectorHeader;
+class TrackObserver;
 
 class TrackDownloader
 {
@@ -34,6 +35,10 @@ public:
     // size; with less than one used page it is 100 from the first page read.
     Result run(const PageReader &readPage, qint32 usedSize, const ProgressSink &progress);
 
+    // Told of every track file opened and closed and of every record written into one; none by
+    // default. The CSV output does not depend on it.
+    void setObserver(TrackObserver *observer) { m_observer = observer; }
+
 private:
     void startTrack(const SectorHeader &header);
     void writeRecords(const char *page);
@@ -46,4 +51,5 @@ private:
     QFile m_file;           // the current track's file, when open
     QByteArray m_pageLines; // the lines of the page being converted
     bool m_failed = false;  // a file could not be opened or written
+    TrackObserver *m_observer = nullptr;
 };

@@ -5,6 +5,8 @@
 #include "TrackDownloader.h"
 #include "USBDevice.h"
 
+#include "BackgroundThread.h"
+
 #include <QThread>
 
 #include <algorithm>
@@ -18,16 +20,14 @@ constexpr int totalPages = sectorCount * int(pagesPerSector);
 
 USBCommunicator::USBCommunicator() : QObject(nullptr)
 {
-    m_thread = new QThread;
+    m_thread = new BackgroundThread;
     m_thread->start(QThread::InheritPriority);
     moveToThread(m_thread);
 }
 
 USBCommunicator::~USBCommunicator()
 {
-    m_thread->exit(0);
-    while (!m_thread->isFinished())
-        QThread::usleep(1);
+    m_thread->exitAndWait();
     delete m_thread;
 }
 
@@ -79,6 +79,7 @@ void USBCommunicator::saveData(USBDeviceDesc dev, QString outDirectory)
     USBDevice *device = dev.device;
     const MemoryState memory = device->getMemoryInfo();
     TrackDownloader downloader(dev.name, dev.serialNumber, outDirectory);
+    downloader.setObserver(m_trackObserver);
     const TrackDownloader::Result result = downloader.run(
         [device](char *buffer, quint32 pageIndex, int capacity) {
             return device->readPage(buffer, pageIndex, capacity);

@@ -9,7 +9,8 @@
 #include <QObject>
 #include <QString>
 
-class QThread;
+class BackgroundThread;
+class TrackObserver;
 
 class USBCommunicator : public QObject
 {
@@ -20,6 +21,10 @@ public:
     USBCommunicator();
     // Waits for the thread to leave its event loop (after the request in progress).
     ~USBCommunicator() override;
+
+    // Told of every track that a download writes (see TrackDownloader); none by default. Set it
+    // before queuing downloads: it is called on the worker thread.
+    void setTrackObserver(TrackObserver *observer) { m_trackObserver = observer; }
 
 signals:
     void deviceInfo(USBDeviceDesc dev);
@@ -47,5 +52,6 @@ public slots:
     void bootloaderMode(USBDeviceDesc dev);
 
 private:
-    QThread *m_thread = nullptr;
+    BackgroundThread *m_thread = nullptr;
+    TrackObserver *m_trackObserver = nullptr;
 };
