@@ -142,11 +142,15 @@ int USBDevice::readPage(char *buffer, quint32 pageIndex, int capacity)
     for (int slice = 0; slice < pageSize / bulkSliceSize; ++slice) {
         if (!m_device)
             return -1;
-        // A short slice is accepted; the next one still lands at its own 64-byte offset.
-        const usb::Transfer r = m_device->bulkRead(
-            m_bulkPipe, reinterpret_cast<quint8 *>(buffer) + bulkSliceSize * slice, bulkSliceSize);
+        // A short slice is accepted; the next one still lands at its own 64-byte offset. The bytes the
+        // module did not send read as erased flash, never as what the buffer held before (a previous
+        // page's record would otherwise be written again).
+        quint8 *slicePtr = reinterpret_cast<quint8 *>(buffer) + bulkSliceSize * slice;
+        const usb::Transfer r = m_device->bulkRead(m_bulkPipe, slicePtr, bulkSliceSize);
         if (!r.ok() || r.transferred == 0)
             return -1;
+        if (r.transferred < bulkSliceSize)
+            std::memset(slicePtr + r.transferred, 0xFF, bulkSliceSize - r.transferred);
     }
     return pageSize;
 }
