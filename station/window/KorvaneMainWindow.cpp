@@ -1,31 +1,51 @@
 // Main window of the station: start-up (form, data folder, detector, worker, poll timer), receptor
-// arrival and loss, beacon reports turned into list entries and positions, and the beacon commands.
+// arrival and loss, beacon reports turned into list entries and positions, the beacon commands,
+// and the three displays: their wiring, keeping them consistent, and the view commands.
 #include "KorvaneMainWindow.h"
 #include "ui_KorvaneMainWindow.h"
 
+#include "AxisStepTicker.h"
 #include "BeaconListWidgetItem.h"
 #include "DataStorage.h"
 #include "FreqSpinBox.h"
+#include "GraphManager.h"
 #include "ReceptorCom.h"
 #include "ReceptorDetector.h"
 #include "ReceptorDeviceGeneric.h"
+#include "qmapcontrol/LayerMapAdapter.h"
+#include "qmapcontrol/MapAdapterOSM.h"
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QRegularExpression>
+#include <QScopedValueRollback>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QStandardItemModel>
 #include <QTimer>
 #include <QUrl>
 
+#include <cmath>
+
 namespace
 {
 constexpr int refreshIntervalMs = 2000;
+// About this many ticks along the graph's x axis.
+constexpr int graphTickCount = 10;
+// Room left around the online map's viewport inside its tab page, in pixels each way.
+constexpr int onlineMapInset = 30;
+
+QUrl &tileServer()
+{
+    static QUrl baseUrl(QString::fromLatin1(qmapcontrol::MapAdapterOSM::defaultBaseUrl));
+    return baseUrl;
+}
 
 // Track colours of the beacons, handed out in this order.
 const QColor beaconColours[] = {
@@ -54,9 +74,17 @@ KorvaneMainWindow::KorvaneMainWindow(QWidget *parent)
       }),
       errorBox([](QWidget *owner, const QString &title, const QString &text) {
           QMessageBox::critical(owner, title, text, QMessageBox::Ok);
+      }),
+      fileDialog([](QWidget *owner, const QString &caption, const QString &directory,
+                    const QString &filter) {
+          return QFileDialog::getOpenFileName(owner, caption, directory, filter);
       })
 {
     ui->setupUi(this);
+    // Nothing is painted before the constructor returns, so no tile was asked for yet.
+    if (auto tiles = std::dynamic_pointer_cast<qmapcontrol::LayerMapAdapter>(
+            ui->map_online->getLayer("Map")))
+        tiles->getMapAdapter()->setBaseUrl(tileServer());
     setWindowTitle(QStringLiteral("Korvane - v1.9"));
 
     checkDataStorageDirectory();
@@ -91,6 +119,10 @@ KorvaneMainWindow::KorvaneMainWindow(QWidget *parent)
     disableReceptor();
     setStyleSheet(QStringLiteral("QStatusBar::item { border: 0px solid black }; "));
 
+    graphManager = new GraphManager(ui->graph);
+    // Deleted with the window, after the plot it refers to.
+    graphManager->setParent(this);
+
     receptorCom = new ReceptorCom;
     connect(this, SIGNAL(beaconsNeedRefresh(ReceptorDeviceDesc)), receptorCom,
             SLOT(scanBeacons(ReceptorDeviceDesc)));
@@ -117,6 +149,26 @@ KorvaneMainWindow::KorvaneMainWindow(QWidget *parent)
     connect(refreshTimer, SIGNAL(timeout()), this, SLOT(refreshBeacons()));
     refreshTimer->start(refreshIntervalMs);
 
+    // Each signal reaches its receivers in the order they are connected: the graph, the GeoTIFF
+    // map, then the online map, connected further down.
+    connect(this, SIGNAL(newPosition(QString, QDateTime, GpsCoords, QPen)), graphManager,
+            SLOT(beaconMoved(QString, QDateTime, GpsCoords, QPen)));
+    connect(this, SIGNAL(beaconDelete(QString)), graphManager, SLOT(beaconDeleted(QString)));
+    connect(this, SIGNAL(newPosition(QString, QDateTime, GpsCoords, QPen)), ui->map,
+            SLOT(Slot_BeaconMoved(QString,QDateTime,GpsCoords, QPen)));
+    connect(this, SIGNAL(beaconDelete(QString)), ui->map, SLOT(Slot_BeaconDelete(QString)));
+    // After the window's own slots for the same actions, bound by name in the form set-up.
+    connect(ui->actionZoom_Avant, SIGNAL(triggered()), ui->map, SLOT(ZoomUp()));
+    connect(ui->actionZoom_Arri_re, SIGNAL(triggered()), ui->map, SLOT(ZoomDown()));
+    connect(ui->actionRecadrer, SIGNAL(triggered()), ui->map, SLOT(ZoomFit()));
+    connect(ui->map, SIGNAL(XChanged(int,int)), this, SLOT(MapXChanged(int,int)));
+    connect(ui->map, SIGNAL(YChanged(int,int)), this, SLOT(MapYChanged(int,int)));
+    connect(ui->mapHScroll, SIGNAL(valueChanged(int)), ui->map, SLOT(SetXPosition(int)));
+    connect(ui->mapVScroll, SIGNAL(valueChanged(int)), ui->map, SLOT(SetYPosition(int)));
+    connect(this, SIGNAL(resizePlot()), ui->graph, SLOT(rescaleAxes()));
+    connect(this, SIGNAL(resizePlot()), ui->graph, SLOT(replot()));
+    connect(this, SIGNAL(resizePlot()), ui->map_online, SLOT(centerMap()));
+
     // Hidden keys, valid in every window of the application.
     QShortcut *bootloaderKey = new QShortcut(QKeySequence(Qt::Key_F12), this);
     bootloaderKey->setContext(Qt::ApplicationShortcut);
@@ -129,6 +181,22 @@ KorvaneMainWindow::KorvaneMainWindow(QWidget *parent)
     connect(fakeReceptorKey, SIGNAL(activated()), this, SLOT(fakereceptor()));
     connect(this, SIGNAL(RemoveFakeReceptor()), detector, SLOT(RemoveFakeReceptor()));
     connect(this, SIGNAL(AddFakeReceptor()), detector, SLOT(AddFakeReceptor()));
+
+    // The x axis picks about ten ticks; adjustTicks hands its step to the y axis.
+    xTicker.reset(new AxisStepTicker);
+    xTicker->setTickCount(graphTickCount);
+    ui->graph->xAxis->setTicker(xTicker);
+    yTicker.reset(new QCPAxisTickerFixed);
+    yTicker->setScaleStrategy(QCPAxisTickerFixed::ssNone);
+    yTicker->setTickStep(xTicker->tickStepFor(ui->graph->xAxis->range()));
+    ui->graph->yAxis->setTicker(yTicker);
+    connect(ui->graph->xAxis, SIGNAL(rangeChanged (const QCPRange&)), this, SLOT(adjustTicks()));
+    connect(ui->graph->yAxis, SIGNAL(rangeChanged (const QCPRange&)), this, SLOT(adjustTicks()));
+    connect(ui->graph, SIGNAL(Resized(QSize)), this, SLOT(adjustTicks()));
+    connect(ui->tabs, SIGNAL(currentChanged(int)), this, SLOT(ResizeOnlineMap()));
+    connect(this, SIGNAL(newPosition(QString, QDateTime, GpsCoords, QPen)), ui->map_online,
+            SLOT(beaconMoved(QString,QDateTime,GpsCoords, QPen)));
+    connect(this, SIGNAL(beaconDelete(QString)), ui->map_online, SLOT(beaconDeleted(QString)));
 
     ui->tabs->setCurrentIndex(0);
     const int columnWidths[] = {80, 70, 90, 110, 10};
@@ -158,6 +226,21 @@ void KorvaneMainWindow::setTextPrompt(TextPrompt prompt)
 void KorvaneMainWindow::setErrorBox(ErrorBox box)
 {
     errorBox = std::move(box);
+}
+
+void KorvaneMainWindow::setFileDialog(FileDialog dialog)
+{
+    fileDialog = std::move(dialog);
+}
+
+void KorvaneMainWindow::setOnlineTileServer(const QUrl &baseUrl)
+{
+    tileServer() = baseUrl;
+}
+
+QUrl KorvaneMainWindow::onlineTileServer()
+{
+    return tileServer();
 }
 
 void KorvaneMainWindow::checkDataStorageDirectory()
@@ -358,4 +441,132 @@ void KorvaneMainWindow::on_listWidget_itemSelectionChanged()
 
     ui->label->setText(tr("Nom : %1\nNuméro de série : %2\nUtilisation mémoire : %3%")
                            .arg(entry->name(), entry->serial(), QString::number(entry->memory())));
+}
+
+void KorvaneMainWindow::on_actionRecadrer_triggered()
+{
+    emit resizePlot();
+    fitGraphLatitudes();
+}
+
+void KorvaneMainWindow::on_actionZoom_Avant_triggered()
+{
+    zoomGraph(0.5);
+}
+
+void KorvaneMainWindow::on_actionZoom_Arri_re_triggered()
+{
+    zoomGraph(2.0);
+}
+
+void KorvaneMainWindow::on_actionLoadMap_triggered()
+{
+    const QString path =
+        fileDialog(this, tr("Ouvrir une carte"), QString(), tr("GeoTIFF (*.tif *.tiff)"));
+    if (path.isEmpty())
+        return;
+    // A file that does not load leaves the view without a map; the loader says why in the log.
+    ui->map->LoadMap(path);
+}
+
+void KorvaneMainWindow::MapXChanged(int pos, int max)
+{
+    // The map moved itself: the bar follows without moving the map again.
+    const bool wasBlocked = ui->mapHScroll->blockSignals(true);
+    ui->mapHScroll->setRange(0, max);
+    ui->mapHScroll->setValue(pos);
+    ui->mapHScroll->blockSignals(wasBlocked);
+}
+
+void KorvaneMainWindow::MapYChanged(int pos, int max)
+{
+    const bool wasBlocked = ui->mapVScroll->blockSignals(true);
+    ui->mapVScroll->setRange(0, max);
+    ui->mapVScroll->setValue(pos);
+    ui->mapVScroll->blockSignals(wasBlocked);
+}
+
+void KorvaneMainWindow::adjustTicks()
+{
+    if (adjustingTicks)
+        return;
+    const QScopedValueRollback<bool> adjusting(adjustingTicks, true);
+    XCustomPlot *plot = ui->graph;
+    const double step = xTicker->tickStepFor(plot->xAxis->range());
+    // A range too small or too large for a step keeps the last good one.
+    if (std::isfinite(step) && step > 0)
+        yTicker->setTickStep(step);
+    // The tick labels take their room out of the axis rectangle, so new labels can change its
+    // size, and with it the units per pixel: match the scales again until the layout holds.
+    for (int pass = 0; pass < 3; ++pass) {
+        const QSize before = plot->axisRect()->size();
+        matchGraphScale();
+        plot->replot();
+        if (plot->axisRect()->size() == before)
+            break;
+    }
+}
+
+void KorvaneMainWindow::ResizeOnlineMap()
+{
+    const QRect area = ui->tabs->widget(2)->contentsRect();
+    ui->map_online->setViewportSize(QSizeF(qMax(0, area.width() - onlineMapInset),
+                                           qMax(0, area.height() - onlineMapInset)));
+}
+
+void KorvaneMainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    ResizeOnlineMap();
+}
+
+void KorvaneMainWindow::zoomGraph(double factor)
+{
+    QCPAxis *x = ui->graph->xAxis;
+    const double size = x->range().size();
+    const double centre = (x->range().lower + x->range().upper) * 0.5;
+    // Runs adjustTicks.
+    x->setRange(centre - 0.5 * factor * size, centre + 0.5 * factor * size);
+    matchGraphScale();
+    ui->graph->replot();
+    if (factor < 1.0)
+        ui->map_online->zoomIn();
+    else
+        ui->map_online->zoomOut();
+}
+
+void KorvaneMainWindow::matchGraphScale()
+{
+    const QRect area = ui->graph->axisRect()->rect();
+    if (area.width() > 0 && area.height() > 0)
+        ui->graph->yAxis->setScaleRatio(ui->graph->xAxis, 1.0);
+}
+
+void KorvaneMainWindow::fitGraphLatitudes()
+{
+    QCPAxis *x = ui->graph->xAxis;
+    QCPAxis *y = ui->graph->yAxis;
+    const QRect area = ui->graph->axisRect()->rect();
+    if (area.width() <= 0 || area.height() <= 0)
+        return;
+    bool found = false;
+    QCPRange latitudes;
+    for (QCPAbstractPlottable *track : y->plottables()) {
+        bool has = false;
+        const QCPRange range = track->getValueRange(has);
+        if (!has)
+            continue;
+        if (found)
+            latitudes.expand(range);
+        else
+            latitudes = range;
+        found = true;
+    }
+    // The width fitted to the longitudes already shows every latitude.
+    if (!found || !(latitudes.size() > y->range().size()))
+        return;
+    const double widen = latitudes.size() / y->range().size();
+    y->setRange(latitudes.center(), y->range().size(), Qt::AlignCenter);
+    // Runs adjustTicks, which gives the y axis the new width's scale around that centre.
+    x->setRange(x->range().center(), x->range().size() * widen, Qt::AlignCenter);
 }

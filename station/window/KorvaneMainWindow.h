@@ -12,12 +12,17 @@
 #include <QList>
 #include <QMainWindow>
 #include <QPen>
+#include <QSharedPointer>
 #include <QString>
+#include <QUrl>
 
 #include <functional>
 
+class AxisStepTicker;
 class BeaconListWidgetItem;
 class FreqSpinBox;
+class GraphManager;
+class QCPAxisTickerFixed;
 class QLabel;
 class QTimer;
 class ReceptorCom;
@@ -39,6 +44,9 @@ public:
     // Shows an error to the user and returns once it has been acknowledged.
     using ErrorBox =
         std::function<void(QWidget *parent, const QString &title, const QString &text)>;
+    // Asks the user for a file to open; returns its path, or a null text when cancelled.
+    using FileDialog = std::function<QString(QWidget *parent, const QString &caption,
+                                             const QString &directory, const QString &filter)>;
 
     explicit KorvaneMainWindow(QWidget *parent = nullptr);
     ~KorvaneMainWindow() override;
@@ -46,6 +54,13 @@ public:
     // The dialogs of the add command; by default QInputDialog::getText and QMessageBox::critical.
     void setTextPrompt(TextPrompt prompt);
     void setErrorBox(ErrorBox box);
+    // The dialog of the map loading command; by default QFileDialog::getOpenFileName.
+    void setFileDialog(FileDialog dialog);
+
+    // Tile server of the online map of the windows created from then on; OpenStreetMap's unless
+    // changed. With an empty address the online map fetches no tile at all.
+    static void setOnlineTileServer(const QUrl &baseUrl);
+    static QUrl onlineTileServer();
 
     // The pens not held by a list entry, in the order they will be handed out.
     const QList<QPen> &freePens() const { return penPool; }
@@ -77,6 +92,17 @@ private slots:
     void startbootLoader();
     void fakereceptor();
     void on_listWidget_itemSelectionChanged();
+    void on_actionRecadrer_triggered();
+    void on_actionZoom_Avant_triggered();
+    void on_actionZoom_Arri_re_triggered();
+    void on_actionLoadMap_triggered();
+    void MapXChanged(int pos, int max);
+    void MapYChanged(int pos, int max);
+    void adjustTicks();
+    void ResizeOnlineMap();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void checkDataStorageDirectory();
@@ -84,6 +110,14 @@ private:
     // Hands the entry's position to the displays.
     void emitPosition(const BeaconListWidgetItem *entry);
     QPen takePen();
+    // Sets the graph's x range to `factor` times its width around the same centre, with the y axis
+    // at the same scale, and zooms the online map one level in or out.
+    void zoomGraph(double factor);
+    // Gives the y axis the x axis's units per pixel, keeping its centre; not before the plot has
+    // been laid out, as there is no pixel size to match until then.
+    void matchGraphScale();
+    // Widens the graph until the latitudes of every track fit too.
+    void fitGraphLatitudes();
 
     Ui::KorvaneMainWindow *ui;
     FreqSpinBox *freqSpinBox;
@@ -99,4 +133,11 @@ private:
     int extraPens = 0;
     TextPrompt textPrompt;
     ErrorBox errorBox;
+    FileDialog fileDialog;
+    GraphManager *graphManager;
+    // The graph's two tickers: the x axis picks its step, the y axis is given the same one.
+    QSharedPointer<AxisStepTicker> xTicker;
+    QSharedPointer<QCPAxisTickerFixed> yTicker;
+    // adjustTicks changes the y range, which calls it again.
+    bool adjustingTicks = false;
 };

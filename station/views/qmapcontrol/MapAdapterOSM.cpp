@@ -68,6 +68,9 @@ QImage MapAdapterOSM::tile(int zoom, int x, int y) const
 
 void MapAdapterOSM::requestTiles(int zoom, const QVector<QPoint> &tiles)
 {
+    // No server: nothing is fetched, and missing tiles keep their placeholders.
+    if (m_baseUrl.isEmpty())
+        return;
     QVector<QUrl> urls;
     urls.reserve(tiles.size());
     for (const QPoint &tile : tiles)

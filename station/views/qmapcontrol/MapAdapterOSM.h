@@ -24,7 +24,8 @@ public:
     explicit MapAdapterOSM(QObject *parent = nullptr);
 
     QUrl baseUrl() const { return m_baseUrl; }
-    // Tiles already loaded from the previous server are forgotten.
+    // Tiles already loaded from the previous server are forgotten. An empty address fetches
+    // nothing.
     void setBaseUrl(const QUrl &baseUrl);
     QString cacheDirectory() const;
     void setCacheDirectory(const QString &path);

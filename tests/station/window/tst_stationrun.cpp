@@ -74,6 +74,8 @@ void TestStationRun::initTestCase()
 {
     registerReceptorMetaTypes();
     usb::setPlatformBackendEnabled(false);
+    // The online map of the windows fetches no tile.
+    KorvaneMainWindow::setOnlineTileServer(QUrl());
 }
 
 void TestStationRun::init()
