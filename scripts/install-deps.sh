@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the programs and the test suite need,
 # skipping those already installed so that repeated runs stay fast.
+#   bash scripts/install-deps.sh        # build, programs and tests
+#   bash scripts/install-deps.sh fuzz   # the same, and what scripts/fuzz.sh needs
 set -euo pipefail
 
 packages=(
@@ -9,6 +11,14 @@ packages=(
   libqcustomplot-dev libtiff-dev libgeotiff-dev libusb-1.0-0-dev
   g++-mingw-w64-x86-64
 )
+
+# Further lists, named on the command line: "fuzz" adds clang and libFuzzer (scripts/fuzz.sh).
+for list in "$@"; do
+  case "$list" in
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    *) echo "unknown package list: $list" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
