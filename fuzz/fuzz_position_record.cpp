@@ -60,8 +60,11 @@ double qtCoordinate(const char *text, int width, int integerWidth)
 
 QDateTime qtTime(const char *record)
 {
-    const QDate date = QDate::fromString(QString::fromLatin1(record, 6).trimmed(), QStringLiteral("ddMMyy"))
-                           .addYears(100);
+    const QString dateText = QString::fromLatin1(record, 6).trimmed();
+    // Qt reads the year as 19yy: only 29 February 2000 is lost that way and read as 20yy instead.
+    const QDate date = dateText == QLatin1String("290200")
+                           ? QDate(2000, 2, 29)
+                           : QDate::fromString(dateText, QStringLiteral("ddMMyy")).addYears(100);
     const QTime time = QTime::fromString(QString::fromLatin1(record + 6, 10).trimmed(), QStringLiteral("hhmmss.z"));
     return date.isValid() && time.isValid() ? QDateTime(date, time, Qt::UTC) : QDateTime();
 }

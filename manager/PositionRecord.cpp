@@ -150,17 +150,16 @@ double coordinateField(const char *field, int width, int integerWidth, const cha
     return integerPart + fractionPart / 100000.0;
 }
 
-// The date "ddMMyy" with a two-digit year read as 19yy, then moved on 100 years.
+// The date "ddMMyy", its two-digit year meaning 20yy. Qt's reading goes through 19yy, which would
+// lose 29 February 2000 (1900 was no leap year), so six plain digits are read as 20yy directly.
 QDate recordDate(const char *field)
 {
     constexpr int width = 6;
     const int day = digitsValue(field, 2);
     const int month = digitsValue(field + 2, 2);
     const int year = digitsValue(field + 4, 2);
-    if (day >= 0 && month >= 0 && year >= 0 && QDate::isValid(1900 + year, month, day)) {
-        // A 29 February valid in 19yy is valid in 20yy too.
+    if (day >= 0 && month >= 0 && year >= 0 && QDate::isValid(2000 + year, month, day))
         return QDate(2000 + year, month, day);
-    }
     if (!hasDigit(field, width))
         return QDate();
     return QDate::fromString(latin1(field, width).trimmed(), QStringLiteral("ddMMyy")).addYears(100);

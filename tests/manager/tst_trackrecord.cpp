@@ -59,8 +59,11 @@ double referenceCoordinate(const QByteArray &field, int integerWidth)
 
 QDateTime referenceTime(const QByteArray &date, const QByteArray &time)
 {
-    const QDate d = QDate::fromString(QString::fromLatin1(date).trimmed(), QStringLiteral("ddMMyy"))
-                        .addYears(100);
+    const QString dateText = QString::fromLatin1(date).trimmed();
+    // Qt reads the year as 19yy: only 29 February 2000 is lost that way and read as 20yy instead.
+    const QDate d = dateText == QLatin1String("290200")
+                        ? QDate(2000, 2, 29)
+                        : QDate::fromString(dateText, QStringLiteral("ddMMyy")).addYears(100);
     const QTime t = QTime::fromString(QString::fromLatin1(time).trimmed(), QStringLiteral("hhmmss.z"));
     return d.isValid() && t.isValid() ? QDateTime(d, t, Qt::UTC) : QDateTime();
 }
@@ -190,10 +193,12 @@ void TestTrackRecord::decode_data()
                                                   << QDateTime(QDate(2020, 12, 6), QTime(12, 34, 56, 500), Qt::UTC)
                                                   << 545.4 << 12.5;
 
-    // The two-digit year is read as 1900 first, which has no 29 February.
-    Fields notLeap = f;
-    notLeap.date = "290200";
-    QTest::newRow("29 February 1900") << record(notLeap) << lat << -lon << QDateTime() << 545.4 << 12.5;
+    // 2000 was a leap year, although 1900, where a plain two-digit year reading lands, was not.
+    Fields leapDay = f;
+    leapDay.date = "290200";
+    QTest::newRow("29 February 2000") << record(leapDay) << lat << -lon
+                                      << QDateTime(QDate(2000, 2, 29), QTime(9, 30, 15), Qt::UTC)
+                                      << 545.4 << 12.5;
 
     Fields noTime = f;
     noTime.time = "          ";
