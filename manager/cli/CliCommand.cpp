@@ -8,17 +8,17 @@
 
 namespace
 {
-struct OptionSpec
+struct OptionRule
 {
     const char *name;
     bool takesValue;
 };
 
-const OptionSpec optionSpecs[] = {
+const OptionRule optionRules[] = {
     {"dir", true}, {"serial", true}, {"gpx", false}, {"yes", false}, {"verbose", false},
 };
 
-struct CommandSpec
+struct CommandRule
 {
     const char *word;
     CliCommand::Action action;
@@ -26,24 +26,24 @@ struct CommandSpec
     bool takesName;
 };
 
-const CommandSpec &commandSpec(int index)
+const CommandRule &commandRule(int index)
 {
-    static const CommandSpec specs[] = {
+    static const CommandRule rules[] = {
         {"list", CliCommand::Action::List, {}, false},
         {"download", CliCommand::Action::Download, {"dir", "serial", "gpx"}, false},
         {"erase", CliCommand::Action::Erase, {"serial", "yes"}, false},
         {"rename", CliCommand::Action::Rename, {"serial"}, true},
         {"bootloader", CliCommand::Action::Bootloader, {"serial"}, false},
     };
-    return specs[index];
+    return rules[index];
 }
 constexpr int commandCount = 5;
 
-const OptionSpec *findOption(const QString &name)
+const OptionRule *findOption(const QString &name)
 {
-    for (const OptionSpec &spec : optionSpecs) {
-        if (name == QLatin1String(spec.name))
-            return &spec;
+    for (const OptionRule &rule : optionRules) {
+        if (name == QLatin1String(rule.name))
+            return &rule;
     }
     return nullptr;
 }
@@ -105,13 +105,13 @@ CliCommand CliCommand::parse(const QStringList &arguments)
         }
         const int equals = argument.indexOf(QLatin1Char('='));
         const QString name = argument.mid(2, equals < 0 ? -1 : equals - 2);
-        const OptionSpec *spec = findOption(name);
-        if (!spec)
+        const OptionRule *rule = findOption(name);
+        if (!rule)
             return failed(QStringLiteral("Unknown option --%1.").arg(name));
         if (options.count(name))
             return failed(QStringLiteral("Option --%1 given twice.").arg(name));
         QString value;
-        if (spec->takesValue) {
+        if (rule->takesValue) {
             if (equals >= 0) {
                 value = argument.mid(equals + 1);
             } else if (i + 1 < arguments.size() && !arguments.at(i + 1).startsWith(QLatin1String("--"))) {
@@ -128,21 +128,21 @@ CliCommand CliCommand::parse(const QStringList &arguments)
     if (words.isEmpty())
         return failed(QStringLiteral("No command given."));
     const QString word = words.takeFirst();
-    const CommandSpec *spec = nullptr;
+    const CommandRule *rule = nullptr;
     for (int i = 0; i < commandCount; ++i) {
-        if (word == QLatin1String(commandSpec(i).word))
-            spec = &commandSpec(i);
+        if (word == QLatin1String(commandRule(i).word))
+            rule = &commandRule(i);
     }
-    if (!spec)
+    if (!rule)
         return failed(QStringLiteral("Unknown command %1.").arg(word));
 
     for (const auto &option : options) {
-        if (option.first != QLatin1String("verbose") && !spec->options.contains(option.first))
+        if (option.first != QLatin1String("verbose") && !rule->options.contains(option.first))
             return failed(QStringLiteral("The %1 command takes no --%2 option.").arg(word, option.first));
     }
 
     CliCommand command;
-    command.action = spec->action;
+    command.action = rule->action;
     const auto value = [&options](const char *name) {
         const auto found = options.find(QLatin1String(name));
         return found == options.end() ? QString() : found->second;
@@ -153,7 +153,7 @@ CliCommand CliCommand::parse(const QStringList &arguments)
     command.confirmed = options.count(QStringLiteral("yes")) != 0;
     command.verbose = options.count(QStringLiteral("verbose")) != 0;
 
-    if (spec->takesName) {
+    if (rule->takesName) {
         if (words.isEmpty())
             return failed(QStringLiteral("The %1 command needs a name.").arg(word));
         command.name = words.takeFirst();
