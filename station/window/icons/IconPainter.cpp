@@ -1,5 +1,8 @@
 // Build-time tool: draws the station's toolbar and status-bar icons and writes them as .ico files
-// into the folder given on the command line, ready to be compiled in as resources.
+// into the folder given on the command line, ready to be compiled in as resources; with --apps, draws
+// the programs' launcher icons as a hicolor theme tree (SIZExSIZE/apps/NAME.png) instead.
+#include "AppIcons.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QImage>
@@ -9,6 +12,7 @@
 #include <QPolygonF>
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
 
 namespace
@@ -219,21 +223,43 @@ bool writeIcon(const QString &folder, const Icon &icon)
     }
     return true;
 }
+
+bool writeAppIcons(const QString &folder)
+{
+    for (int size : AppIcons::sizes()) {
+        const QString sizeFolder = QStringLiteral("%1/%2x%2/apps").arg(folder).arg(size);
+        if (!QDir().mkpath(sizeFolder)) {
+            std::fprintf(stderr, "cannot create %s\n", qPrintable(sizeFolder));
+            return false;
+        }
+        for (const QString &name : AppIcons::names()) {
+            const QString file = sizeFolder + QLatin1Char('/') + name + QLatin1String(".png");
+            if (!AppIcons::render(name, size).save(file, "png")) {
+                std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+                return false;
+            }
+        }
+    }
+    return true;
+}
 } // namespace
 
 int main(int argc, char *argv[])
 {
     // The application object gives QImageWriter its plugin search path.
     QCoreApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
+    const bool apps = argc == 3 && std::strcmp(argv[1], "--apps") == 0;
+    if (argc != 2 && !apps) {
+        std::fprintf(stderr, "usage: %s [--apps] OUTPUT_FOLDER\n", argv[0]);
         return 2;
     }
-    const QString folder = QString::fromLocal8Bit(argv[1]);
+    const QString folder = QString::fromLocal8Bit(argv[argc - 1]);
     if (!QDir().mkpath(folder)) {
-        std::fprintf(stderr, "cannot create %s\n", argv[1]);
+        std::fprintf(stderr, "cannot create %s\n", argv[argc - 1]);
         return 1;
     }
+    if (apps)
+        return writeAppIcons(folder) ? 0 : 1;
 
     const Icon icons[] = {
         {"connected.ico", connectedIcon}, {"disconnected.ico", disconnectedIcon},
