@@ -61,7 +61,7 @@ bool KitsimOptions::validBeaconSerial(const std::string &serial)
 const char *KitsimOptions::usage()
 {
     return "Usage: kitsim [--receptor] [--module SERIAL,NAME,IMAGE]... [options]\n"
-           "       kitsim --write-demo-image FILE\n"
+           "  or:  kitsim --write-demo-image FILE\n"
            "\n"
            "Serves a virtual receptor and virtual GPS logger modules to Korvane and Quorvel over\n"
            "the socket $XDG_RUNTIME_DIR/korvane-kitsim.sock (/tmp/korvane-kitsim-<uid>.sock when\n"
@@ -78,7 +78,7 @@ const char *KitsimOptions::usage()
            "                              Beacons without one walk a loop of their own. Repeatable.\n"
            "  --beacon-name SERIAL,NAME   name the beacon reports (default SIM + last 4 serial digits)\n"
            "  --write-demo-image FILE     write a module image holding two demo tracks, then exit\n"
-           "  --help                      this text\n"
+           "  -h, --help                  this text\n"
            "\n"
            "A beacon added by the station reports its position once, and once more at each start\n"
            "and stop. While started it reports once per scan: each slot-flags read gives every\n"

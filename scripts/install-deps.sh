@@ -3,6 +3,7 @@
 # skipping those already installed so that repeated runs stay fast.
 #   bash scripts/install-deps.sh        # build, programs and tests
 #   bash scripts/install-deps.sh fuzz   # the same, and what scripts/fuzz.sh needs
+#   bash scripts/install-deps.sh package package-checks   # the Debian package and its CI checks
 set -euo pipefail
 
 packages=(
@@ -12,10 +13,15 @@ packages=(
   g++-mingw-w64-x86-64
 )
 
-# Further lists, named on the command line: "fuzz" adds clang and libFuzzer (scripts/fuzz.sh).
+# Further lists, named on the command line: "fuzz" adds clang and libFuzzer (scripts/fuzz.sh);
+# "package" what scripts/package.sh needs (manual pages from --help, dpkg-shlibdeps and the file
+# command it relies on); "package-checks" the validators, lintian and the X server of
+# scripts/check-package.sh.
 for list in "$@"; do
   case "$list" in
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    package) packages+=(help2man dpkg-dev file) ;;
+    package-checks) packages+=(desktop-file-utils appstream lintian xvfb xauth x11-utils) ;;
     *) echo "unknown package list: $list" >&2; exit 2 ;;
   esac
 done
