@@ -46,7 +46,7 @@ public:
     // Plugs a device into a port of the root hub; returns the address the bus gave it (2, 3, ...:
     // a device plugged again gets a new one). `device` may be null for one that only answers
     // its descriptors.
-    int plug(uint8_t port, DeviceDescriptors descriptors, std::shared_ptr<usb::VirtualDevice> device);
+    int plug(uint8_t port, DeviceDescriptors descriptors, std::shared_ptr<usb::VirtualDevice> device = nullptr);
     // Pulls a device out: its pending requests end with -ESHUTDOWN, every later ioctl on an open
     // node fails with ENODEV, and the "remove" uevent goes out.
     void unplug(int address);
