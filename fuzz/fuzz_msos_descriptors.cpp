@@ -3,8 +3,10 @@
 //
 // Input: byte 0 is the interface number of the 1.0 extended properties request; the rest is the
 // descriptor, given to every parser (a BOS descriptor, a 2.0 descriptor set, a 1.0 string
-// descriptor, a 1.0 extended properties descriptor).
+// descriptor, a 1.0 extended properties or extended compat ID descriptor, the device and
+// configuration descriptors as sysfs gives them).
 #include "FuzzCheck.h"
+#include "KitProbe.h"
 #include "MsOsDescriptors.h"
 
 #include <algorithm>
@@ -67,6 +69,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (const usb::MsOsRegistryProperty &property : *properties)
             FUZZ_CHECK(property.interfaceNumber == interfaceNumber);
         checkProperties(*properties, bytes);
+    }
+
+    if (const auto functions = usb::parseMsOs10ExtendedCompatId(bytes)) {
+        FUZZ_CHECK(bytes.size() >= usb::MsOs10ExtendedCompatIdHeaderLength + functions->size() * 24);
+        for (const usb::MsOsCompatibleId &function : *functions)
+            FUZZ_CHECK(function.compatibleId.size() <= 8 && function.subCompatibleId.size() <= 8);
+    }
+
+    if (const auto summary = usb::summariseDescriptors(bytes)) {
+        for (uint8_t number : summary->vendorInterfaceNumbers)
+            FUZZ_CHECK(std::find(summary->interfaceNumbers.begin(), summary->interfaceNumbers.end(), number) !=
+                       summary->interfaceNumbers.end());
     }
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "USBCommunicator.h"
 #include "USBDetector.h"
 #include "USBDeviceListWidgetItem.h"
+#include "UsbAccessNotice.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -89,6 +90,8 @@ QuorvelMainWindow::QuorvelMainWindow(QWidget *parent)
     refreshTimer = new QTimer(this);
     refreshTimer->setObjectName(QStringLiteral("refreshTimer"));
     connect(refreshTimer, SIGNAL(timeout()), detector, SLOT(updateDevices()));
+    // The detector's previous pass may have met a module this user may not open.
+    connect(refreshTimer, &QTimer::timeout, this, [this] { showUsbAccessNotices(); });
     refreshTimer->start(refreshIntervalMs);
 
     // Hidden key, valid in every window of the application.
@@ -332,4 +335,13 @@ void QuorvelMainWindow::startbootLoader()
     const QList<USBDeviceListWidgetItem *> entries = selectedEntries();
     if (entries.size() == 1)
         emit bootloaderMode(entries.first()->descriptor());
+}
+
+void QuorvelMainWindow::showUsbAccessNotices()
+{
+    const QStringList devices = takeUsbAccessNotices();
+    if (!devices.isEmpty())
+        ui->statusBar->showMessage(tr("Accès refusé au périphérique USB %1 : installez la règle udev "
+                                      "70-korvane.rules, puis rebranchez l'appareil.")
+                                       .arg(devices.last()));
 }

@@ -83,6 +83,8 @@ private slots:
 private:
     // Enables the list, the buttons and the progress bar for the current selection and request.
     void updateControls();
+    // Names, in the status bar, a module this user may not open and the fix.
+    void showUsbAccessNotices();
     QList<USBDeviceListWidgetItem *> selectedEntries() const;
     QList<USBDeviceDesc> selectedDescriptors() const;
     void showProgress(const USBDeviceDesc &dev, int percent);

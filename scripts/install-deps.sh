@@ -11,6 +11,7 @@ packages=(
   qtbase5-dev qtbase5-dev-tools
   libqcustomplot-dev libtiff-dev libgeotiff-dev libusb-1.0-0-dev
   g++-mingw-w64-x86-64
+  umockdev libumockdev-dev
 )
 
 # Further lists, named on the command line: "fuzz" adds clang and libFuzzer (scripts/fuzz.sh);

@@ -3,6 +3,9 @@
 #   bash scripts/sanitize.sh address   # AddressSanitizer + UndefinedBehaviorSanitizer + LeakSanitizer, every test
 #   bash scripts/sanitize.sh thread    # ThreadSanitizer, the tests labelled "threads" but not "heavy"
 #                                      (the long module sweeps, which exercise no more thread interplay)
+# Both include the tests of the real USB backend under umockdev (names with "umockdev", labelled
+# "threads"): tests/run-umockdev-test.sh preloads umockdev's library and, under AddressSanitizer,
+# adds verify_asan_link_order=0, since that library then comes before the sanitizer's run-time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 kind="${1:-address}"

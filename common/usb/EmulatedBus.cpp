@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace usb {
 
@@ -98,6 +99,15 @@ bool EmulatedBus::ownsPath(const std::string &path) const
 std::unique_ptr<Device> EmulatedBus::open(const std::string &path, Outcome *outcome)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    const auto denied = m_openDenied.find(path);
+    if (denied != m_openDenied.end()) {
+        if (!denied->second)
+            m_notices.push_back(path);
+        denied->second = true;
+        if (outcome)
+            *outcome = Outcome::IoError;
+        return nullptr;
+    }
     const auto fails = m_openFails.find(path);
     if (fails != m_openFails.end() && fails->second) {
         if (outcome)
@@ -149,6 +159,8 @@ void EmulatedBus::reset()
     std::lock_guard<std::mutex> lock(m_mutex);
     dropped.swap(m_slots);
     m_openFails.clear();
+    m_openDenied.clear();
+    m_notices.clear();
     m_faults.clear();
     m_counts.clear();
     m_total = 0;
@@ -160,6 +172,21 @@ void EmulatedBus::setOpenFails(const std::string &path, bool fails)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_openFails[fullPath(path)] = fails;
+}
+
+void EmulatedBus::setOpenDenied(const std::string &path, bool denied)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (denied)
+        m_openDenied.emplace(fullPath(path), false);
+    else
+        m_openDenied.erase(fullPath(path));
+}
+
+std::vector<std::string> EmulatedBus::takeAccessNotices()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return std::exchange(m_notices, {});
 }
 
 void EmulatedBus::addFault(const Fault &fault)

@@ -74,6 +74,10 @@ public:
 
     // Makes every open of this path fail (as a device whose driver refuses it).
     void setOpenFails(const std::string &path, bool fails);
+    // Makes every open of this path fail as a device this user may not open: the first refused
+    // open gives an access notice naming the path.
+    void setOpenDenied(const std::string &path, bool denied);
+    std::vector<std::string> takeAccessNotices() override;
 
     void addFault(const Fault &fault);
     void clearFaults();
@@ -112,6 +116,8 @@ private:
     mutable std::mutex m_mutex;
     std::vector<Slot> m_slots;
     std::map<std::string, bool> m_openFails;
+    std::map<std::string, bool> m_openDenied;   // path -> notice given
+    std::vector<std::string> m_notices;
     struct ArmedFault {
         Fault fault;
         uint64_t seen = 0;  // matching transfers since it was armed

@@ -1,8 +1,10 @@
 // Enumeration and opening through libusb-1.0. Finding a device's interface classes means reading its
-// Microsoft OS descriptors over the control pipe, so the answer is kept for as long as the device
-// stays plugged in at the same address: listings repeat every few seconds.
+// Microsoft OS descriptors over the control pipe, so only devices with a vendor-specific interface
+// are asked, and a clean answer is kept for as long as the device stays plugged in at the same
+// address: listings repeat every few seconds.
 #include "LibusbBackend.h"
 
+#include "KitProbe.h"
 #include "LibusbDevice.h"
 
 #include <libusb.h>
@@ -10,14 +12,13 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdio>
+#include <utility>
 
 namespace usb {
 
 namespace {
 
-// Time-out of each descriptor request while probing: a device that does not answer must not hold
-// up the listing for long.
-constexpr unsigned probeTimeoutMs = 1000;
 // USB allows at most 7 tiers below the root hub.
 constexpr int maxPortDepth = 7;
 
@@ -30,93 +31,40 @@ std::vector<uint8_t> portChain(libusb_device *device)
     return std::vector<uint8_t>(ports.begin(), ports.begin() + depth);
 }
 
-std::vector<uint8_t> getDescriptor(libusb_device_handle *handle, uint8_t type, uint8_t index, uint16_t length)
-{
-    std::vector<uint8_t> bytes(length);
-    const int n = libusb_get_descriptor(handle, type, index, bytes.data(), length);
-    if (n < 0)
-        return {};
-    bytes.resize(static_cast<std::size_t>(n));
-    return bytes;
-}
-
-std::vector<uint8_t> vendorIn(libusb_device_handle *handle, uint8_t requestType, uint8_t request, uint16_t value,
-                              uint16_t index, uint16_t length)
-{
-    std::vector<uint8_t> bytes(length);
-    const int n = libusb_control_transfer(handle, requestType, request, value, index, bytes.data(), length,
-                                          probeTimeoutMs);
-    if (n < 0)
-        return {};
-    bytes.resize(static_cast<std::size_t>(n));
-    return bytes;
-}
-
-// The MS OS 2.0 platform capability, from the BOS descriptor of a USB 2.01 or later device.
-std::optional<MsOs20Capability> readMsOs20Capability(libusb_device_handle *handle)
-{
-    const std::vector<uint8_t> header = getDescriptor(handle, LIBUSB_DT_BOS, 0, LIBUSB_DT_BOS_SIZE);
-    if (header.size() < LIBUSB_DT_BOS_SIZE)
-        return std::nullopt;
-    const uint16_t total = static_cast<uint16_t>(header[2] | (header[3] << 8));
-    if (total <= LIBUSB_DT_BOS_SIZE)
-        return std::nullopt;
-    return parseMsOs20Capability(getDescriptor(handle, LIBUSB_DT_BOS, 0, total));
-}
-
-std::vector<InterfaceGuid> readMsOs20Guids(libusb_device_handle *handle, const MsOs20Capability &capability)
-{
-    const std::vector<uint8_t> set =
-        vendorIn(handle, LIBUSB_ENDPOINT_IN | LIBUSB_REQUEST_TYPE_VENDOR | LIBUSB_RECIPIENT_DEVICE,
-                 capability.vendorCode, 0, MsOs20DescriptorIndex, capability.totalLength);
-    const auto properties = parseMsOs20DescriptorSet(set);
-    return properties ? deviceInterfaceGuids(*properties) : std::vector<InterfaceGuid>{};
-}
-
-// Interface numbers of the active configuration; interface 0 alone when it cannot be read.
-std::vector<uint8_t> interfaceNumbers(libusb_device *device)
+// Interface numbers of the active configuration, and those of a vendor-specific class, from the
+// descriptors the kernel keeps (no transfer).
+bool readInterfaces(libusb_device *device, std::vector<uint8_t> *all, std::vector<uint8_t> *vendor)
 {
     libusb_config_descriptor *config = nullptr;
     if (libusb_get_active_config_descriptor(device, &config) != 0)
-        return {0};
-    std::vector<uint8_t> numbers;
+        return false;
     for (int i = 0; i < config->bNumInterfaces; ++i) {
         const libusb_interface &interface = config->interface[i];
-        if (interface.num_altsetting > 0)
-            numbers.push_back(interface.altsetting[0].bInterfaceNumber);
-    }
-    libusb_free_config_descriptor(config);
-    return numbers;
-}
-
-// MS OS 1.0: the 0xEE string gives the vendor code, then each interface is asked for its extended
-// properties (header first, to learn the length).
-std::vector<InterfaceGuid> readMsOs10Guids(libusb_device_handle *handle, libusb_device *device)
-{
-    const auto vendorCode =
-        parseMsOs10String(getDescriptor(handle, LIBUSB_DT_STRING, MsOs10StringIndex, MsOs10StringLength));
-    if (!vendorCode)
-        return {};
-    constexpr uint8_t requestType = LIBUSB_ENDPOINT_IN | LIBUSB_REQUEST_TYPE_VENDOR | LIBUSB_RECIPIENT_INTERFACE;
-    std::vector<InterfaceGuid> guids;
-    for (uint8_t interfaceNumber : interfaceNumbers(device)) {
-        const auto length = parseMsOs10ExtendedPropertiesLength(vendorIn(
-            handle, requestType, *vendorCode, interfaceNumber, MsOs10ExtendedPropertiesIndex,
-            MsOs10ExtendedPropertiesHeaderLength));
-        if (!length || *length > UINT16_MAX)
-            continue;
-        const auto properties = parseMsOs10ExtendedProperties(
-            vendorIn(handle, requestType, *vendorCode, interfaceNumber, MsOs10ExtendedPropertiesIndex,
-                     static_cast<uint16_t>(*length)),
-            interfaceNumber);
-        if (!properties)
-            continue;
-        for (const InterfaceGuid &entry : deviceInterfaceGuids(*properties)) {
-            if (std::find(guids.begin(), guids.end(), entry) == guids.end())
-                guids.push_back(entry);
+        for (int a = 0; a < interface.num_altsetting; ++a) {
+            const libusb_interface_descriptor &setting = interface.altsetting[a];
+            if (std::find(all->begin(), all->end(), setting.bInterfaceNumber) == all->end())
+                all->push_back(setting.bInterfaceNumber);
+            if (setting.bInterfaceClass == vendorSpecificClass &&
+                std::find(vendor->begin(), vendor->end(), setting.bInterfaceNumber) == vendor->end())
+                vendor->push_back(setting.bInterfaceNumber);
         }
     }
-    return guids;
+    libusb_free_config_descriptor(config);
+    return true;
+}
+
+std::string describe(libusb_device *device, const std::vector<uint8_t> &ports)
+{
+    std::string text = "bus " + std::to_string(libusb_get_bus_number(device)) + ", port ";
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        text += (i ? "." : "") + std::to_string(ports[i]);
+    libusb_device_descriptor descriptor;
+    if (libusb_get_device_descriptor(device, &descriptor) == LIBUSB_SUCCESS) {
+        char id[16];
+        std::snprintf(id, sizeof id, "%04x:%04x", descriptor.idVendor, descriptor.idProduct);
+        text += std::string(", id ") + id;
+    }
+    return text;
 }
 
 PipeType pipeTypeOf(uint8_t attributes)
@@ -161,7 +109,9 @@ std::optional<std::vector<PipeInfo>> pipesOf(libusb_device *device, uint8_t inte
 
 } // namespace
 
-LibusbBackend::LibusbBackend()
+LibusbBackend::LibusbBackend() : LibusbBackend(Options()) {}
+
+LibusbBackend::LibusbBackend(Options options) : options_(std::move(options))
 {
     libusb_context *context = nullptr;
     if (libusb_init(&context) == LIBUSB_SUCCESS)
@@ -170,26 +120,71 @@ LibusbBackend::LibusbBackend()
 
 LibusbBackend::~LibusbBackend() = default;
 
-std::optional<std::vector<InterfaceGuid>> LibusbBackend::probe(libusb_device *device)
+bool LibusbBackend::classify(libusb_device *device, const std::vector<KitDeclaration> &declarations,
+                             Entry &entry) const
+{
+    libusb_device_descriptor descriptor;
+    std::vector<uint8_t> interfaces, vendorInterfaces;
+    if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS ||
+        !readInterfaces(device, &interfaces, &vendorInterfaces))
+        return false;   // not readable yet: looked at again at the next listing
+    entry.guids.clear();
+    if (const KitDeclaration *declared = findKitDeclaration(declarations, descriptor.idVendor, descriptor.idProduct)) {
+        const uint8_t interfaceNumber = declared->interfaceNumber ? *declared->interfaceNumber
+                                        : vendorInterfaces.empty() ? 0 : vendorInterfaces.front();
+        entry.guids.push_back({interfaceNumber, declared->interfaceClass});
+        entry.state = Entry::State::Known;
+        return false;
+    }
+    // WinUSB functions are vendor-specific: hubs, keyboards and disks are never asked anything.
+    if (vendorInterfaces.empty() || entry.failedProbes >= options_.maxProbeAttempts) {
+        entry.state = Entry::State::Known;
+        return false;
+    }
+    return true;
+}
+
+Outcome LibusbBackend::probe(libusb_device *device, Entry &entry)
 {
     libusb_device_descriptor descriptor;
     if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS)
-        return std::nullopt;
-    // Hubs declare no interface classes; leave them alone.
-    if (descriptor.bDeviceClass == LIBUSB_CLASS_HUB)
-        return std::vector<InterfaceGuid>{};
-
+        return Outcome::IoError;
     libusb_device_handle *handle = nullptr;
-    if (libusb_open(device, &handle) != LIBUSB_SUCCESS)
-        return std::nullopt;
-    // As Windows does: a device with MS OS 2.0 descriptors is not asked for the 1.0 ones.
-    std::optional<MsOs20Capability> capability;
-    if (descriptor.bcdUSB >= 0x0201)
-        capability = readMsOs20Capability(handle);
-    std::vector<InterfaceGuid> guids =
-        capability ? readMsOs20Guids(handle, *capability) : readMsOs10Guids(handle, device);
+    const int error = libusb_open(device, &handle);
+    if (error == LIBUSB_ERROR_ACCESS) {
+        entry.state = Entry::State::Denied;
+        entry.retryAt = Clock::now() + options_.accessRetry;
+        return Outcome::IoError;
+    }
+    if (error != LIBUSB_SUCCESS) {
+        ++entry.failedProbes;
+        return LibusbDevice::outcomeOf(error);
+    }
+    const unsigned timeoutMs = options_.probeTimeoutMs;
+    const ProbeResult result =
+        probeInterfaceGuids(descriptor.bcdUSB, [handle, timeoutMs](const SetupPacket &setup, uint8_t *data) {
+            const int n = libusb_control_transfer(handle, setup.requestType, setup.request, setup.value,
+                                                  setup.index, data, setup.length, timeoutMs);
+            return n < 0 ? Transfer::failure(LibusbDevice::outcomeOf(n)) : Transfer::success(static_cast<std::size_t>(n));
+        });
     libusb_close(handle);
-    return guids;
+    if (!result.complete) {
+        // Only a clean answer is kept; a stalled or unanswered request is asked again later.
+        ++entry.failedProbes;
+        entry.state = Entry::State::Unknown;
+        return result.failure;
+    }
+    entry.state = Entry::State::Known;
+    entry.guids = result.guids;
+    return Outcome::Ok;
+}
+
+void LibusbBackend::noteAccessDenied(const DeviceKey &key, libusb_device *device, Entry *entry)
+{
+    if (entry->noticed)
+        return;
+    entry->noticed = true;
+    notices_.push_back(describe(device, std::get<1>(key)));
 }
 
 std::vector<std::string> LibusbBackend::listPaths(const Guid &interfaceClass)
@@ -200,34 +195,79 @@ std::vector<std::string> LibusbBackend::listPaths(const Guid &interfaceClass)
     const ssize_t count = libusb_get_device_list(context_.get(), &list);
     if (count < 0)
         return {};
+    const std::vector<KitDeclaration> declarations = readKitDeclarations(options_.declarationsPath);
 
-    std::vector<Location> found;
+    struct Candidate {
+        libusb_device *device;
+        DeviceKey key;
+        Entry entry;
+    };
+    std::vector<Candidate> candidates;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        std::map<DeviceKey, std::vector<InterfaceGuid>> present;
+        const Clock::time_point now = Clock::now();
+        std::map<DeviceKey, Entry> present;
         for (ssize_t i = 0; i < count; ++i) {
             libusb_device *device = list[i];
             std::vector<uint8_t> ports = portChain(device);
             if (ports.empty())
                 continue;   // a root hub
-            const uint8_t bus = libusb_get_bus_number(device);
-            DeviceKey key{bus, ports, libusb_get_device_address(device)};
-            auto known = probed_.find(key);
-            const std::vector<InterfaceGuid> *guids = nullptr;
-            if (known != probed_.end()) {
-                guids = &present.emplace(key, known->second).first->second;
-            } else if (auto probed = probe(device)) {
-                guids = &present.emplace(key, std::move(*probed)).first->second;
+            DeviceKey key{libusb_get_bus_number(device), std::move(ports), libusb_get_device_address(device)};
+            const auto known = devices_.find(key);
+            Entry entry = known != devices_.end() ? known->second : Entry{};
+            bool toProbe = false;
+            if (entry.state == Entry::State::Unknown && !entry.probing)
+                toProbe = classify(device, declarations, entry);
+            else if (entry.state == Entry::State::Denied && !entry.probing && now >= entry.retryAt)
+                toProbe = true;
+            if (toProbe) {
+                entry.probing = true;
+                candidates.push_back({device, key, entry});
             }
-            if (!guids)
-                continue;
-            for (const InterfaceGuid &entry : *guids) {
-                if (entry.guid == interfaceClass)
-                    found.push_back({bus, ports, entry.interfaceNumber});
-            }
+            present.emplace(std::move(key), entry);
         }
         // Devices that went away are forgotten; one plugged in again is probed again.
-        probed_ = std::move(present);
+        devices_ = std::move(present);
+    }
+
+    // Outside the lock, devices tried least often first, so that a silent device cannot keep a
+    // newcomer waiting; after one time-out the others wait for the next listing.
+    std::stable_sort(candidates.begin(), candidates.end(), [](const Candidate &a, const Candidate &b) {
+        return a.entry.failedProbes < b.entry.failedProbes;
+    });
+    bool timedOut = false;
+    std::vector<bool> probed(candidates.size(), false);
+    for (std::size_t i = 0; i < candidates.size() && !timedOut; ++i) {
+        timedOut = probe(candidates[i].device, candidates[i].entry) == Outcome::Timeout;
+        probed[i] = true;
+    }
+
+    std::vector<Location> found;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (std::size_t i = 0; i < candidates.size(); ++i) {
+            const auto current = devices_.find(candidates[i].key);
+            if (current == devices_.end())
+                continue;   // gone, as a concurrent listing saw
+            Entry &entry = current->second;
+            entry.probing = false;
+            if (!probed[i])
+                continue;
+            const bool noticed = entry.noticed;
+            entry = candidates[i].entry;
+            entry.probing = false;
+            entry.noticed = noticed;
+            if (entry.state == Entry::State::Denied)
+                noteAccessDenied(current->first, candidates[i].device, &entry);
+        }
+        for (const auto &[key, entry] : devices_) {
+            if (entry.state != Entry::State::Known)
+                continue;
+            for (const InterfaceGuid &declared : entry.guids) {
+                if (declared.guid == interfaceClass)
+                    found.push_back({std::get<0>(key), std::get<1>(key), declared.interfaceNumber});
+            }
+        }
     }
     libusb_free_device_list(list, 1);
 
@@ -239,6 +279,12 @@ std::vector<std::string> LibusbBackend::listPaths(const Guid &interfaceClass)
             paths.push_back(std::move(path));
     }
     return paths;
+}
+
+std::vector<std::string> LibusbBackend::takeAccessNotices()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(notices_, {});
 }
 
 bool LibusbBackend::ownsPath(const std::string &path) const
@@ -266,8 +312,24 @@ std::unique_ptr<Device> LibusbBackend::open(const std::string &path, Outcome *ou
         if (libusb_get_bus_number(list[i]) == location->bus && portChain(list[i]) == location->ports)
             device = list[i];
     }
+    int error = LIBUSB_ERROR_NO_DEVICE;
+    if (device) {
+        // The path stands for the device listed there, not for whatever was plugged in since.
+        const DeviceKey key{location->bus, location->ports, libusb_get_device_address(device)};
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (devices_.count(key) != 0)
+            error = LIBUSB_SUCCESS;
+    }
     libusb_device_handle *handle = nullptr;
-    int error = device ? libusb_open(device, &handle) : LIBUSB_ERROR_NO_DEVICE;
+    if (error == LIBUSB_SUCCESS)
+        error = libusb_open(device, &handle);
+    if (error == LIBUSB_ERROR_ACCESS) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const DeviceKey key{location->bus, location->ports, libusb_get_device_address(device)};
+        const auto entry = devices_.find(key);
+        if (entry != devices_.end())
+            noteAccessDenied(key, device, &entry->second);
+    }
     std::optional<std::vector<PipeInfo>> pipes;
     if (error == LIBUSB_SUCCESS)
         pipes = pipesOf(device, location->interfaceNumber, &error);

@@ -277,6 +277,43 @@ std::optional<uint32_t> parseMsOs10ExtendedPropertiesLength(const std::vector<ui
     return length;
 }
 
+std::optional<uint32_t> parseMsOs10ExtendedCompatIdLength(const std::vector<uint8_t> &header)
+{
+    // dwLength, bcdVersion 1.00, wIndex 4, bCount, 7 reserved bytes.
+    if (header.size() < MsOs10ExtendedCompatIdHeaderLength || le16(header, 4) != 0x0100 ||
+        le16(header, 6) != MsOs10ExtendedCompatIdIndex)
+        return std::nullopt;
+    const uint32_t length = le32(header, 0);
+    if (length < MsOs10ExtendedCompatIdHeaderLength)
+        return std::nullopt;
+    return length;
+}
+
+std::optional<std::vector<MsOsCompatibleId>> parseMsOs10ExtendedCompatId(const std::vector<uint8_t> &descriptor)
+{
+    constexpr std::size_t sectionLength = 24;
+    const std::optional<uint32_t> total = parseMsOs10ExtendedCompatIdLength(descriptor);
+    if (!total || *total > descriptor.size())
+        return std::nullopt;
+    const std::size_t count = descriptor[8];
+    if (*total != MsOs10ExtendedCompatIdHeaderLength + count * sectionLength)
+        return std::nullopt;
+    // An 8-byte ASCII field, zero-padded.
+    const auto text = [&descriptor](std::size_t pos) {
+        std::string value(descriptor.begin() + static_cast<std::ptrdiff_t>(pos),
+                          descriptor.begin() + static_cast<std::ptrdiff_t>(pos + 8));
+        value.erase(std::find(value.begin(), value.end(), '\0'), value.end());
+        return value;
+    };
+    std::vector<MsOsCompatibleId> functions;
+    for (std::size_t i = 0; i < count; ++i) {
+        // bFirstInterfaceNumber, reserved, compatibleID, subCompatibleID, 6 reserved bytes.
+        const std::size_t pos = MsOs10ExtendedCompatIdHeaderLength + i * sectionLength;
+        functions.push_back({descriptor[pos], text(pos + 2), text(pos + 10)});
+    }
+    return functions;
+}
+
 std::optional<std::vector<MsOsRegistryProperty>>
 parseMsOs10ExtendedProperties(const std::vector<uint8_t> &descriptor, uint8_t interfaceNumber)
 {

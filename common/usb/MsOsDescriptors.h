@@ -49,6 +49,16 @@ constexpr uint8_t MsOs10StringIndex = 0xEE;
 constexpr uint16_t MsOs10StringLength = 18;
 // Length of the MS OS 1.0 extended properties header, read first to learn the full length.
 constexpr uint16_t MsOs10ExtendedPropertiesHeaderLength = 10;
+// Index of the MS OS 1.0 extended compat ID descriptor, and the length of its header.
+constexpr uint16_t MsOs10ExtendedCompatIdIndex = 4;
+constexpr uint16_t MsOs10ExtendedCompatIdHeaderLength = 16;
+
+// One function section of an MS OS 1.0 extended compat ID descriptor.
+struct MsOsCompatibleId {
+    uint8_t firstInterface = 0;
+    std::string compatibleId;      // "WINUSB" for the functions WinUSB drives; without trailing zeros
+    std::string subCompatibleId;
+};
 
 // Finds the MS OS 2.0 platform capability in a BOS descriptor (header and device capabilities). When
 // the capability lists several descriptor sets, the one for the newest Windows version is taken.
@@ -69,6 +79,13 @@ std::optional<uint32_t> parseMsOs10ExtendedPropertiesLength(const std::vector<ui
 // `interfaceNumber`. Nothing when any length is inconsistent.
 std::optional<std::vector<MsOsRegistryProperty>>
 parseMsOs10ExtendedProperties(const std::vector<uint8_t> &descriptor, uint8_t interfaceNumber);
+
+// Total length announced by the header of an MS OS 1.0 extended compat ID descriptor.
+std::optional<uint32_t> parseMsOs10ExtendedCompatIdLength(const std::vector<uint8_t> &header);
+
+// The function sections of an MS OS 1.0 extended compat ID descriptor. Nothing when any length is
+// inconsistent.
+std::optional<std::vector<MsOsCompatibleId>> parseMsOs10ExtendedCompatId(const std::vector<uint8_t> &descriptor);
 
 // The GUIDs declared by "DeviceInterfaceGUIDs" (REG_MULTI_SZ) and "DeviceInterfaceGUID" (REG_SZ)
 // properties, in order and without repeats. Strings that are not GUIDs are skipped.

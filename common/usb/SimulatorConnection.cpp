@@ -7,6 +7,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -30,6 +31,24 @@ int remainingMs(Clock::time_point deadline)
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
+// The socket is this user's own: a socket file that only its owner, this user, may connect to
+// (another local user could otherwise create it first, in /tmp, and serve fake modules).
+bool trustedSocketFile(const std::string &socketPath)
+{
+    struct stat status{};
+    return ::lstat(socketPath.c_str(), &status) == 0 && S_ISSOCK(status.st_mode) && status.st_uid == ::geteuid() &&
+           (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// The process listening behind it runs as this user too.
+bool trustedPeer(int fd)
+{
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && length == sizeof peer &&
+           peer.uid == ::geteuid();
+}
+
 } // namespace
 
 std::unique_ptr<SimulatorConnection> SimulatorConnection::connect(const std::string &socketPath)
@@ -39,6 +58,8 @@ std::unique_ptr<SimulatorConnection> SimulatorConnection::connect(const std::str
     if (socketPath.empty() || socketPath.size() >= sizeof address.sun_path)
         return nullptr;
     std::memcpy(address.sun_path, socketPath.data(), socketPath.size());
+    if (!trustedSocketFile(socketPath))
+        return nullptr;
 
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -46,7 +67,7 @@ std::unique_ptr<SimulatorConnection> SimulatorConnection::connect(const std::str
     // The send time-out also bounds connect() when the simulator's backlog is full.
     setTimeout(fd, SO_SNDTIMEO, timeoutMs);
     setTimeout(fd, SO_RCVTIMEO, timeoutMs);
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 || !trustedPeer(fd)) {
         ::close(fd);
         return nullptr;
     }

@@ -16,7 +16,9 @@ public:
     static constexpr int timeoutMs = 3000;
 
     // Connects to the socket at `socketPath`; null when nothing listens there (no file, a stale
-    // file, a path too long for a socket address). Cheap when the file does not exist.
+    // file, a path too long for a socket address), and null when the socket is not this user's
+    // own: its file must belong to this user and be writable by no one else, and the process
+    // listening on it must run as this user. Cheap when the file does not exist.
     static std::unique_ptr<SimulatorConnection> connect(const std::string &socketPath);
     ~SimulatorConnection();
     SimulatorConnection(const SimulatorConnection &) = delete;

@@ -56,6 +56,16 @@ std::vector<std::string> listDevicePaths(const Guid &interfaceClass)
     return paths;
 }
 
+std::vector<std::string> takeAccessNotices()
+{
+    std::vector<std::string> notices;
+    for (Backend *backend : backends()) {
+        for (std::string &notice : backend->takeAccessNotices())
+            notices.push_back(std::move(notice));
+    }
+    return notices;
+}
+
 std::unique_ptr<Device> openDevice(const std::string &path, Outcome *outcome)
 {
     for (Backend *backend : backends()) {

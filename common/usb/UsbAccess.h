@@ -13,6 +13,9 @@ std::vector<std::string> listDevicePaths(const Guid &interfaceClass);
 // Opens a path listed by listDevicePaths through the backend that owns it; null on failure.
 std::unique_ptr<Device> openDevice(const std::string &path, Outcome *outcome = nullptr);
 
+// Devices some backend saw but may not open, each reported once (see Backend::takeAccessNotices).
+std::vector<std::string> takeAccessNotices();
+
 // The backend of this platform (WinUSB on Windows, libusb elsewhere); created on first use.
 Backend &platformBackend();
 // Enables or disables the platform backend, so tests see the emulated bus alone.

@@ -22,6 +22,9 @@ public:
     virtual bool ownsPath(const std::string &path) const = 0;
     // Opens the interface at `path`; null on failure, with the reason in `outcome` when given.
     virtual std::unique_ptr<Device> open(const std::string &path, Outcome *outcome = nullptr) = 0;
+    // Devices that may be kit devices but that this user may not open, each described once (for
+    // instance "bus 1, port 2, id 1209:0001") and then forgotten.
+    virtual std::vector<std::string> takeAccessNotices() { return {}; }
 };
 
 } // namespace usb

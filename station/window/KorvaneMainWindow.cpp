@@ -12,6 +12,7 @@
 #include "ReceptorCom.h"
 #include "ReceptorDetector.h"
 #include "ReceptorDeviceGeneric.h"
+#include "UsbAccessNotice.h"
 #include "qmapcontrol/LayerMapAdapter.h"
 #include "qmapcontrol/MapAdapterOSM.h"
 
@@ -147,6 +148,8 @@ KorvaneMainWindow::KorvaneMainWindow(QWidget *parent)
     refreshTimer->setObjectName(QStringLiteral("refreshTimer"));
     connect(refreshTimer, SIGNAL(timeout()), detector, SLOT(refresh()));
     connect(refreshTimer, SIGNAL(timeout()), this, SLOT(refreshBeacons()));
+    // The detector's previous poll may have met a receptor this user may not open.
+    connect(refreshTimer, &QTimer::timeout, this, [this] { showUsbAccessNotices(); });
     refreshTimer->start(refreshIntervalMs);
 
     // Each signal reaches its receivers in the order they are connected: the graph, the GeoTIFF
@@ -241,6 +244,15 @@ void KorvaneMainWindow::setOnlineTileServer(const QUrl &baseUrl)
 QUrl KorvaneMainWindow::onlineTileServer()
 {
     return tileServer();
+}
+
+void KorvaneMainWindow::showUsbAccessNotices()
+{
+    const QStringList devices = takeUsbAccessNotices();
+    if (!devices.isEmpty())
+        ui->statusBar->showMessage(tr("Accès refusé au périphérique USB %1 : installez la règle udev "
+                                      "70-korvane.rules, puis rebranchez l'appareil.")
+                                       .arg(devices.last()));
 }
 
 void KorvaneMainWindow::checkDataStorageDirectory()

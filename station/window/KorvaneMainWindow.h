@@ -106,6 +106,8 @@ protected:
 
 private:
     void checkDataStorageDirectory();
+    // Names, in the status bar, a kit device this user may not open and the fix.
+    void showUsbAccessNotices();
     QList<BeaconListWidgetItem *> selectedEntries() const;
     // Hands the entry's position to the displays.
     void emitPosition(const BeaconListWidgetItem *entry);

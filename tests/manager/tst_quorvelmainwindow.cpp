@@ -74,6 +74,7 @@ private slots:
     void form();
     void modulesListed();
     void unplugRemovesEntry();
+    void moduleThisUserMayNotOpen();
     void controlStates();
     void memoryText_data();
     void memoryText();
@@ -283,6 +284,19 @@ void TestQuorvelMainWindow::modulesListed()
     // A later pass with the same modules changes nothing.
     QVERIFY(scan(3));
     QCOMPARE(entry(0)->text(), QStringLiteral("TRK1 (0123456789AB)"));
+}
+
+void TestQuorvelMainWindow::moduleThisUserMayNotOpen()
+{
+    plugModule("module-1", "0123456789AB", "TRK1");
+    usb::EmulatedBus::instance().setOpenDenied("module-1", true);
+    QTest::ignoreMessage(QtDebugMsg, "USB device emu:module-1 may not be opened (permission denied)\n");
+    QVERIFY(scan(1));
+    // Said on the tick after the pass that met it.
+    QMetaObject::invokeMethod(refreshTimer(), "timeout");
+    QCOMPARE(m_window->statusBar()->currentMessage(),
+             QStringLiteral("Accès refusé au périphérique USB emu:module-1 : installez la règle udev "
+                            "70-korvane.rules, puis rebranchez l'appareil."));
 }
 
 void TestQuorvelMainWindow::unplugRemovesEntry()

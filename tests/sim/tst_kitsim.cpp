@@ -15,6 +15,8 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <functional>
 #include <memory>
 
@@ -227,6 +229,11 @@ void TestKitsim::listsDevicesBetweenPlatformAndEmulatedBus()
 
     QVERIFY(serve(QStringList{"--receptor"} + twoModules()));
     usb::EmulatedBus::instance().attach(moduleClass, "module", std::make_shared<VirtualModule>());
+    // This user's programs only: the clients trust no other socket.
+    struct stat socketStatus{};
+    QCOMPARE(::lstat(QFile::encodeName(m_socket).constData(), &socketStatus), 0);
+    QCOMPARE(socketStatus.st_mode & 07777, mode_t(0600));
+    QCOMPARE(socketStatus.st_uid, ::geteuid());
 
     QCOMPARE(usb::listDevicePaths(moduleClass), (Paths{alphaPath, bravoPath, "emu:module"}));
     QCOMPARE(usb::listDevicePaths(receptorClass), (Paths{"sim:receptor"}));

@@ -133,6 +133,20 @@ Bytes extendedProperties(std::initializer_list<Bytes> sections)
     return cat({le32(10 + body.size()), le16(0x0100), le16(5), le16(sections.size()), body});
 }
 
+Bytes compatSection(uint8_t firstInterface, const std::string &id, const std::string &subId = "")
+{
+    Bytes idField(id.begin(), id.end()), subField(subId.begin(), subId.end());
+    idField.resize(8, 0);
+    subField.resize(8, 0);
+    return cat({{firstInterface, 1}, idField, subField, Bytes(6, 0)});
+}
+
+Bytes extendedCompatId(std::initializer_list<Bytes> sections)
+{
+    const Bytes body = cat(sections);
+    return cat({le32(16 + body.size()), le16(0x0100), le16(4), {uint8_t(sections.size())}, Bytes(7, 0), body});
+}
+
 std::vector<InterfaceGuid> guidsOf(const std::optional<std::vector<usb::MsOsRegistryProperty>> &properties)
 {
     return properties ? usb::deviceInterfaceGuids(*properties) : std::vector<InterfaceGuid>{};
@@ -323,6 +337,54 @@ private slots:
         const auto guids = guidsOf(usb::parseMsOs10ExtendedProperties(descriptor, 4));
         const std::vector<InterfaceGuid> expected = {{4, guidA}, {4, guidB}};
         QVERIFY(guids == expected);
+    }
+
+    void extendedCompatIdNamesEachFunction()
+    {
+        const Bytes descriptor = extendedCompatId({compatSection(0, "WINUSB"), compatSection(2, "RNDIS", "5162001")});
+        QCOMPARE(usb::parseMsOs10ExtendedCompatIdLength(Bytes(descriptor.begin(), descriptor.begin() + 16)),
+                 std::optional<uint32_t>(uint32_t(descriptor.size())));
+        const auto functions = usb::parseMsOs10ExtendedCompatId(descriptor);
+        QVERIFY(functions);
+        QCOMPARE(functions->size(), std::size_t(2));
+        QCOMPARE(functions->at(0).firstInterface, uint8_t(0));
+        QCOMPARE(functions->at(0).compatibleId, std::string("WINUSB"));
+        QCOMPARE(functions->at(0).subCompatibleId, std::string());
+        QCOMPARE(functions->at(1).firstInterface, uint8_t(2));
+        QCOMPARE(functions->at(1).compatibleId, std::string("RNDIS"));
+        QCOMPARE(functions->at(1).subCompatibleId, std::string("5162001"));
+        // An 8-character ID fills its field without a terminator.
+        QCOMPARE(usb::parseMsOs10ExtendedCompatId(extendedCompatId({compatSection(1, "ABCDEFGH")}))->at(0).compatibleId,
+                 std::string("ABCDEFGH"));
+    }
+
+    void badExtendedCompatIdIsRejected_data()
+    {
+        QTest::addColumn<QByteArray>("descriptor");
+        const Bytes good = extendedCompatId({compatSection(0, "WINUSB")});
+        Bytes version = good;
+        version[5] = 0x02;
+        Bytes index = good;
+        index[6] = 5;
+        Bytes moreSections = good;
+        moreSections[8] = 2;
+        Bytes shortLength = good;
+        shortLength[0] = 15;
+        Bytes longLength = good;
+        longLength[0] = uint8_t(good.size() + 24);
+        QTest::newRow("wrong version") << arrayOf(version);
+        QTest::newRow("properties index") << arrayOf(index);
+        QTest::newRow("count past the end") << arrayOf(moreSections);
+        QTest::newRow("length below the header") << arrayOf(shortLength);
+        QTest::newRow("length past the bytes") << arrayOf(longLength);
+        QTest::newRow("header cut") << arrayOf(Bytes(good.begin(), good.begin() + 15));
+        QTest::newRow("section cut") << arrayOf(Bytes(good.begin(), good.end() - 1));
+    }
+
+    void badExtendedCompatIdIsRejected()
+    {
+        QFETCH(QByteArray, descriptor);
+        QVERIFY(!usb::parseMsOs10ExtendedCompatId(bytesOf(descriptor)));
     }
 
     void badExtendedPropertiesAreRejected_data()

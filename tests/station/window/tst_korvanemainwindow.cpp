@@ -6,7 +6,10 @@
 #include "KorvaneMainWindow.h"
 #include "ReceptorDeviceGeneric.h"
 #include "ReceptorMetaTypes.h"
+#include "EmulatedBus.h"
+#include "ReceptorDetector.h"
 #include "UsbAccess.h"
+#include "VirtualReceptor.h"
 
 #include <QAction>
 #include <QDesktopServices>
@@ -17,6 +20,7 @@
 #include <QScrollBar>
 #include <QStandardItemModel>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTreeWidget>
@@ -107,6 +111,7 @@ private slots:
     void firstReportEver();
     void laterReports();
     void receptorLoss();
+    void receptorThisUserMayNotOpen();
     void penReuseOrder();
     void commandsWithoutReceptor();
     void commandsOnSelection();
@@ -443,6 +448,22 @@ void TestKorvaneMainWindow::receptorLoss()
     QCOMPARE(refreshes.size(), 1);
     refreshes.clear();
     QTRY_COMPARE(desc.device()->refCount(), 1);
+}
+
+void TestKorvaneMainWindow::receptorThisUserMayNotOpen()
+{
+    usb::EmulatedBus &bus = usb::EmulatedBus::instance();
+    bus.attach(ReceptorDetector::interfaceClass(), "receptor", std::make_shared<VirtualReceptor>());
+    bus.setOpenDenied("receptor", true);
+    QTest::ignoreMessage(QtDebugMsg, "USB device emu:receptor may not be opened (permission denied)\n");
+    // The detector's poll meets it; a later tick tells the user.
+    QTRY_VERIFY((QMetaObject::invokeMethod(refreshTimer(), "timeout"), !m_window->statusBar()->currentMessage().isEmpty()));
+    QCOMPARE(m_window->statusBar()->currentMessage(),
+             QStringLiteral("Accès refusé au périphérique USB emu:receptor : installez la règle udev "
+                            "70-korvane.rules, puis rebranchez l'appareil."));
+    delete m_window;
+    m_window = nullptr;
+    bus.reset();
 }
 
 void TestKorvaneMainWindow::penReuseOrder()
