@@ -7,6 +7,7 @@
 #include "USBCommunicator.h"
 #include "USBDetector.h"
 #include "USBDeviceListWidgetItem.h"
+#include "LogCategories.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -163,20 +164,20 @@ void QuorvelMainWindow::updateControls()
 
 void QuorvelMainWindow::addDevice(USBDeviceDesc devDesc)
 {
-    qDebug("Device %s added\n", qUtf8Printable(devDesc.serialNumber));
+    qCDebug(lcManagerWindow, "Device %s added\n", qUtf8Printable(devDesc.serialNumber));
     ui->listWidget->addItem(new USBDeviceListWidgetItem(devDesc));
 }
 
 void QuorvelMainWindow::removeDevice(USBDeviceDesc devDesc)
 {
-    qDebug("Device %s removed\n", qUtf8Printable(devDesc.serialNumber));
+    qCDebug(lcManagerWindow, "Device %s removed\n", qUtf8Printable(devDesc.serialNumber));
     for (int row = 0; row < ui->listWidget->count();) {
         auto *entry = static_cast<USBDeviceListWidgetItem *>(ui->listWidget->item(row));
         if (!entry->descriptor().sameDevice(devDesc)) {
             ++row;
             continue;
         }
-        qDebug("Found!\n");
+        qCDebug(lcManagerWindow, "Found!\n");
         delete entry;
     }
 }
@@ -189,7 +190,7 @@ void QuorvelMainWindow::on_listWidget_itemSelectionChanged()
 
     if (entries.isEmpty()) {
         ui->label->setText(tr("Aucun module séléctionné"));
-        qDebug("No item selected\n");
+        qCDebug(lcManagerWindow, "No item selected\n");
     } else if (entries.size() == 1) {
         const USBDeviceDesc &dev = entries.first()->descriptor();
         ui->label->setText(tr("Nom : %1\n").arg(dev.name)
@@ -205,7 +206,7 @@ void QuorvelMainWindow::on_listWidget_itemSelectionChanged()
     }
 
     for (const USBDeviceListWidgetItem *entry : entries)
-        qDebug("Item %s selected\n", qUtf8Printable(entry->descriptor().serialNumber));
+        qCDebug(lcManagerWindow, "Item %s selected\n", qUtf8Printable(entry->descriptor().serialNumber));
 }
 
 void QuorvelMainWindow::on_pushButton_clicked()
@@ -261,17 +262,17 @@ void QuorvelMainWindow::on_pushButton_4_clicked()
 
 void QuorvelMainWindow::deviceInfo(USBDeviceDesc dev)
 {
-    qDebug("deviceInfo %s\n", qUtf8Printable(dev.serialNumber));
+    qCDebug(lcManagerWindow, "deviceInfo %s\n", qUtf8Printable(dev.serialNumber));
 }
 
 void QuorvelMainWindow::eraseFinished(USBDeviceDesc dev)
 {
-    qDebug("eraseFinished %s\n", qUtf8Printable(dev.serialNumber));
+    qCDebug(lcManagerWindow, "eraseFinished %s\n", qUtf8Printable(dev.serialNumber));
 }
 
 void QuorvelMainWindow::eraseAllFinished(QList<USBDeviceDesc>)
 {
-    qDebug("eraseAllFinished\n");
+    qCDebug(lcManagerWindow, "eraseAllFinished\n");
     busy = false;
     ui->progressBar->setRange(0, 100);
     updateControls();
@@ -279,25 +280,25 @@ void QuorvelMainWindow::eraseAllFinished(QList<USBDeviceDesc>)
 
 void QuorvelMainWindow::saveFinished(USBDeviceDesc dev)
 {
-    qDebug("saveFinished %s\n", qUtf8Printable(dev.serialNumber));
+    qCDebug(lcManagerWindow, "saveFinished %s\n", qUtf8Printable(dev.serialNumber));
 }
 
 void QuorvelMainWindow::saveFailed(USBDeviceDesc dev)
 {
-    qDebug("saveFailed %s\n", qUtf8Printable(dev.serialNumber));
+    qCDebug(lcManagerWindow, "saveFailed %s\n", qUtf8Printable(dev.serialNumber));
     errorBox(this, tr("Erreur"), tr("L'enregistrement des données de %1 a échoué").arg(dev.name));
 }
 
 void QuorvelMainWindow::saveAllFinished(QList<USBDeviceDesc>)
 {
-    qDebug("saveAllFinished\n");
+    qCDebug(lcManagerWindow, "saveAllFinished\n");
     busy = false;
     updateControls();
 }
 
 void QuorvelMainWindow::memoryState(USBDeviceDesc dev, MemoryState state)
 {
-    qDebug("memoryState %s\n", qUtf8Printable(dev.serialNumber));
+    qCDebug(lcManagerWindow, "memoryState %s\n", qUtf8Printable(dev.serialNumber));
     QString text = tr("Stockage total : %1\n").arg(state.totalSize)
                    + tr("Stockage utilisé : %1").arg(state.usedSize);
     // A module that reports no memory (or whose read failed) has no meaningful share to show.

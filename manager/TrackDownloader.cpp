@@ -6,6 +6,7 @@
 #include "SectorHeader.h"
 #include "TrackCsv.h"
 #include "TrackObserver.h"
+#include "LogCategories.h"
 
 namespace
 {
@@ -58,16 +59,16 @@ void TrackDownloader::startTrack(const SectorHeader &header)
     const char *frequency = header.frequency.constData();
     if (!header.trackStart) {
         // The open file, if any, goes on with this sector's records.
-        qDebug("Continuing record from %s at %s (freq %s)\n", date, time, frequency);
+        qCDebug(lcDownload, "Continuing record from %s at %s (freq %s)\n", date, time, frequency);
         return;
     }
-    qDebug("Found record from %s at %s (freq %s)\n", date, time, frequency);
+    qCDebug(lcDownload, "Found record from %s at %s (freq %s)\n", date, time, frequency);
     closeFile();
     m_file.setFileName(m_outDirectory + QLatin1Char('/')
                        + TrackCsv::fileName(m_moduleName, m_serialNumber, header.date, header.time));
     // Unbuffered: every line reaches the file as soon as it is complete.
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        qDebug("openFile failed\n");
+        qCDebug(lcDownload, "openFile failed\n");
         m_failed = true;
         return;
     }
@@ -110,7 +111,7 @@ void TrackDownloader::write(const QByteArray &bytes)
     if (m_file.write(bytes) == bytes.size())
         return;
     // A full disk or a lost folder: keep what was written, drop the rest of this track.
-    qDebug("Failed to write %s: %s\n", qUtf8Printable(m_file.fileName()),
+    qCDebug(lcDownload, "Failed to write %s: %s\n", qUtf8Printable(m_file.fileName()),
            qUtf8Printable(m_file.errorString()));
     m_failed = true;
     closeFile();

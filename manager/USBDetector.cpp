@@ -6,6 +6,7 @@
 #include "UsbAccess.h"
 
 #include "BackgroundThread.h"
+#include "LogCategories.h"
 
 #include <QThread>
 
@@ -46,7 +47,7 @@ usb::Guid USBDetector::interfaceClass()
 
 void USBDetector::updateDevices()
 {
-    qDebug("updateDevices started\n");
+    qCDebug(lcDetector, "updateDevices started\n");
 
     QList<USBDevice *> present;
     for (const std::string &path : usb::listDevicePaths(interfaceClass()))
@@ -73,5 +74,5 @@ void USBDetector::updateDevices()
         emit deviceAdded(device->getDeviceInfo());
     }
 
-    qDebug("updateDevices done\n");
+    qCDebug(lcDetector, "updateDevices done\n");
 }

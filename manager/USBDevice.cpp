@@ -3,6 +3,7 @@
 #include "USBDevice.h"
 
 #include "UsbOpen.h"
+#include "LogCategories.h"
 
 #include <QThread>
 #include <cstring>
@@ -63,8 +64,8 @@ USBDevice::USBDevice(const QString &path)
 
 USBDevice::~USBDevice()
 {
-    qDebug("USBDevice %p : destructor called\n", static_cast<void *>(this));
-    qDebug("Close\n");
+    qCDebug(lcModule, "USBDevice %p : destructor called\n", static_cast<void *>(this));
+    qCDebug(lcModule, "Close\n");
     m_device.reset();
 }
 
@@ -87,7 +88,7 @@ USBDeviceDesc USBDevice::getDeviceInfo()
     quint8 record[deviceInfoSize] = {};
     const usb::Transfer t = controlTransfer(deviceToHost, requestDeviceInfo, deviceInfoSize, record);
     if (!t.ok() || t.transferred == 0) {
-        qDebug("Failed to get device info (0x%08x)\n", static_cast<unsigned>(t.outcome));
+        qCDebug(lcModule, "Failed to get device info (0x%08x)\n", static_cast<unsigned>(t.outcome));
         return desc;
     }
     desc.serialNumber = textField(record, serialSize);
@@ -103,7 +104,7 @@ MemoryState USBDevice::getMemoryInfo()
     quint8 record[memoryInfoSize] = {};
     const usb::Transfer t = controlTransfer(deviceToHost, requestMemoryInfo, memoryInfoSize, record);
     if (!t.ok() || t.transferred == 0) {
-        qDebug("Failed to get memory info (0x%08x)\n", static_cast<unsigned>(t.outcome));
+        qCDebug(lcModule, "Failed to get memory info (0x%08x)\n", static_cast<unsigned>(t.outcome));
         return state;
     }
     state.totalSize = readLe32(record);
@@ -135,7 +136,7 @@ int USBDevice::readPage(char *buffer, quint32 pageIndex, int capacity)
     writeLe32(position, pageIndex);
     const usb::Transfer t = controlTransfer(hostToDevice, requestReadPosition, sizeof position, position);
     if (!t.ok() || t.transferred == 0) {
-        qDebug("Failed to set read position\n");
+        qCDebug(lcModule, "Failed to set read position\n");
         return -1;
     }
 
@@ -160,7 +161,7 @@ void USBDevice::eraseSector(quint32 pageIndex)
     quint8 position[4];
     writeLe32(position, pageIndex);
     if (!controlTransfer(hostToDevice, requestEraseSector, sizeof position, position).ok()) {
-        qDebug("Erasing failed\n");
+        qCDebug(lcModule, "Erasing failed\n");
         return;
     }
 
@@ -169,13 +170,13 @@ void USBDevice::eraseSector(quint32 pageIndex)
         quint8 status = 0;
         const usb::Transfer t = controlTransfer(deviceToHost, requestEraseStatus, 1, &status);
         if (!t.ok() || t.transferred != 1) {
-            qDebug("Erasing failed\n");
+            qCDebug(lcModule, "Erasing failed\n");
             return;
         }
         if (status == 0)
             return;
         if (poll >= m_erasePollLimit) {
-            qDebug("Erasing failed\n");
+            qCDebug(lcModule, "Erasing failed\n");
             return;
         }
         QThread::msleep(erasePollPauseMs);
@@ -196,15 +197,15 @@ bool USBDevice::enterBootloader()
 void USBDevice::take()
 {
     const int count = m_holders.fetchAndAddOrdered(1) + 1;
-    qDebug("USBDevice %p taken %d\n", static_cast<void *>(this), count);
+    qCDebug(lcModule, "USBDevice %p taken %d\n", static_cast<void *>(this), count);
 }
 
 void USBDevice::release()
 {
     const int count = m_holders.fetchAndAddOrdered(-1) - 1;
-    qDebug("USBDevice %p released %d\n", static_cast<void *>(this), count);
+    qCDebug(lcModule, "USBDevice %p released %d\n", static_cast<void *>(this), count);
     if (count == 0) {
-        qDebug("USBDevice %p destroyed\n", static_cast<void *>(this));
+        qCDebug(lcModule, "USBDevice %p destroyed\n", static_cast<void *>(this));
         delete this;
     }
 }

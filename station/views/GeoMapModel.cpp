@@ -1,6 +1,7 @@
 // Track store of the GeoTIFF map: placing positions through the map's geo-referencing, keeping the
 // bounds of what can be shown, and drawing tracks and legend.
 #include "GeoMapModel.h"
+#include "LogCategories.h"
 
 #include <QFont>
 #include <QPainter>
@@ -139,7 +140,7 @@ QPixmap GeoMapModel::render(double s, int x, int y, int w, int h)
         && s == m_cacheScale)
         return m_cachePixmap;
 
-    qDebug("Full map redraw\n");
+    qCDebug(lcViews, "Full map redraw\n");
     QPixmap picture;
     const QPixmap &map = m_image.pixmap();
     const double mapW = w / s;

@@ -1,6 +1,7 @@
 // GeoTIFF map view: view state (scale, origin), its clamping to the map, zoom and pan, and the
 // picture rebuilt through the store's render cache.
 #include "GeoMapWidget.h"
+#include "LogCategories.h"
 
 #include <QColor>
 #include <QMouseEvent>
@@ -61,7 +62,7 @@ void GeoMapWidget::RefreshMap()
         painter.drawPixmap(0, 0, legend);
     }
     setPixmap(picture);
-    qDebug("Refresh in %lld ms\n", static_cast<long long>(QDateTime::currentMSecsSinceEpoch() - t0));
+    qCDebug(lcViews, "Refresh in %lld ms\n", static_cast<long long>(QDateTime::currentMSecsSinceEpoch() - t0));
 }
 
 void GeoMapWidget::Zoom(int x, int y, double newscale)

@@ -1,6 +1,7 @@
 // GeoTIFF reading: libtiff decodes the raster straight into the pixels of the image that becomes the
 // map pixmap, libgeotiff keeps the geo-referencing for placing positions.
 #include "GeoTiffImage.h"
+#include "LogCategories.h"
 
 #include <QDir>
 #include <QFile>
@@ -51,12 +52,12 @@ bool GeoTiffImage::load(const QString &path)
     m_tif = XTIFFOpen(QFile::encodeName(path).constData(), "rb");
 #endif
     if (!m_tif) {
-        qDebug("libtiff failed to open TIFF file\n");
+        qCDebug(lcViews, "libtiff failed to open TIFF file\n");
         return fail();
     }
     m_gtif = GTIFNew(m_tif);
     if (!m_gtif) {
-        qDebug("libgeotiff failed to open TIFF file\n");
+        qCDebug(lcViews, "libgeotiff failed to open TIFF file\n");
         return fail();
     }
 
@@ -71,7 +72,7 @@ bool GeoTiffImage::load(const QString &path)
     constexpr uint64_t maxPixels = uint64_t(1) << 28;
     if (reader.width > uint32_t(INT_MAX) || reader.height > uint32_t(INT_MAX)
         || uint64_t(reader.width) * reader.height > maxPixels) {
-        qDebug("Failed to allocate QImage\n");
+        qCDebug(lcViews, "Failed to allocate QImage\n");
         TIFFRGBAImageEnd(&reader);
         return fail();
     }
@@ -83,13 +84,13 @@ bool GeoTiffImage::load(const QString &path)
     // hold gives a null image here instead of an overflowing allocation.
     QImage image(m_width, m_height, QImage::Format_ARGB32);
     if (image.isNull()) {
-        qDebug("Failed to allocate QImage\n");
+        qCDebug(lcViews, "Failed to allocate QImage\n");
         TIFFRGBAImageEnd(&reader);
         return fail();
     }
     auto *pixels = reinterpret_cast<uint32_t *>(image.bits());
     if (!TIFFRGBAImageGet(&reader, pixels, reader.width, reader.height)) {
-        qDebug("Failed to read image\n");
+        qCDebug(lcViews, "Failed to read image\n");
         TIFFRGBAImageEnd(&reader);
         return fail();
     }
@@ -107,12 +108,12 @@ bool GeoTiffImage::load(const QString &path)
                                            : QImage::Format_RGB32);
     TIFFRGBAImageEnd(&reader);
 
-    qDebug("Image size : %dx%d\n", m_width, m_height);
+    qCDebug(lcViews, "Image size : %dx%d\n", m_width, m_height);
 
     // Handing over the only reference lets the pixmap take the pixels without a copy.
     m_pixmap = QPixmap::fromImage(std::move(image));
     if (m_pixmap.isNull()) {
-        qDebug("Failed to allocate QImage\n");
+        qCDebug(lcViews, "Failed to allocate QImage\n");
         return fail();
     }
     return true;

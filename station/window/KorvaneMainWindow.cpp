@@ -14,6 +14,7 @@
 #include "ReceptorDeviceGeneric.h"
 #include "qmapcontrol/LayerMapAdapter.h"
 #include "qmapcontrol/MapAdapterOSM.h"
+#include "LogCategories.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -247,13 +248,13 @@ void KorvaneMainWindow::checkDataStorageDirectory()
 {
     const QString path = dataStorageDirectory();
     if (QDir(path).exists()) {
-        qDebug("Data storage directory already exists");
+        qCDebug(lcStationWindow, "Data storage directory already exists");
         return;
     }
-    qDebug("Data storage directory does not exist, creating it");
+    qCDebug(lcStationWindow, "Data storage directory does not exist, creating it");
     // With its parents: a fresh account may have no Documents folder yet.
     if (!QDir().mkpath(path))
-        qDebug("Failed to create data storage directory (%s)", path.toLocal8Bit().constData());
+        qCDebug(lcStationWindow, "Failed to create data storage directory (%s)", path.toLocal8Bit().constData());
 }
 
 QList<BeaconListWidgetItem *> KorvaneMainWindow::selectedEntries() const
@@ -282,7 +283,7 @@ void KorvaneMainWindow::emitPosition(const BeaconListWidgetItem *entry)
 
 void KorvaneMainWindow::enableReceptor(ReceptorDeviceDesc devDesc)
 {
-    qDebug("enableReceptor");
+    qCDebug(lcStationWindow, "enableReceptor");
     receptorStatusLabel->setText(tr("Recepteur connecté"));
     receptorIconLabel->setPixmap(QPixmap(QStringLiteral(":/status/connected.ico")));
 
@@ -293,11 +294,11 @@ void KorvaneMainWindow::enableReceptor(ReceptorDeviceDesc devDesc)
     char id[25] = {};
     const int received = currentReceptor->isNull() ? -1 : (*currentReceptor)->readReceptorId(id);
     if (received > 0) {
-        qDebug("Receptor id : %.12s\n", id);
+        qCDebug(lcStationWindow, "Receptor id : %.12s\n", id);
         receptorIconLabel->setToolTip(
             tr("ID du récepteur: %1").arg(QString::fromLatin1(id, int(qstrnlen(id, 12)))));
     } else {
-        qDebug("Failed to get receptor id\n");
+        qCDebug(lcStationWindow, "Failed to get receptor id\n");
         receptorIconLabel->setToolTip(QString());
     }
 
@@ -306,7 +307,7 @@ void KorvaneMainWindow::enableReceptor(ReceptorDeviceDesc devDesc)
 
 void KorvaneMainWindow::disableReceptor()
 {
-    qDebug("disableReceptor");
+    qCDebug(lcStationWindow, "disableReceptor");
     receptorStatusLabel->setText(tr("Recepteur non connecté"));
     receptorIconLabel->setPixmap(QPixmap(QStringLiteral(":/status/disconnected.ico")));
 

@@ -21,6 +21,7 @@
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QLoggingCategory>
 #include <QtTest>
 
 #include <memory>
@@ -119,6 +120,8 @@ private:
 
 void TestQuorvelMainWindow::initTestCase()
 {
+    // The debug lines checked here; their category is off by default.
+    QLoggingCategory::setFilterRules(QStringLiteral("quorvel.window.debug=true"));
     usb::setPlatformBackendEnabled(false);
     registerQuorvelMetaTypes();
 }

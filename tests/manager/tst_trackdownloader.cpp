@@ -5,6 +5,7 @@
 
 #include <QTemporaryDir>
 #include <QTextCodec>
+#include <QLoggingCategory>
 #include <QtTest>
 
 #include <map>
@@ -172,6 +173,8 @@ private:
 
 void TestTrackDownloader::initTestCase()
 {
+    // The debug lines checked here; their category is off by default.
+    QLoggingCategory::setFilterRules(QStringLiteral("quorvel.download.debug=true"));
     // The expected files hold the header in Windows-1252, the encoding of the deployed systems.
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("Windows-1252"));
 }

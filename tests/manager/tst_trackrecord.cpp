@@ -7,6 +7,7 @@
 
 #include <QRandomGenerator>
 #include <QTextCodec>
+#include <QLoggingCategory>
 #include <QtTest>
 
 #include <cmath>
@@ -120,6 +121,8 @@ private slots:
 
 void TestTrackRecord::initTestCase()
 {
+    // The debug lines checked here; their category is off by default.
+    QLoggingCategory::setFilterRules(QStringLiteral("quorvel.download.debug=true"));
     // The track files are written in the local 8-bit encoding; pin it so results do not depend on
     // the machine's locale.
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("Windows-1252"));

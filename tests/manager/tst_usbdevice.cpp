@@ -9,6 +9,7 @@
 #include "VirtualModule.h"
 
 #include <QTextCodec>
+#include <QLoggingCategory>
 #include <QtTest>
 
 #include <algorithm>
@@ -103,6 +104,8 @@ private:
 
 void TestUSBDevice::initTestCase()
 {
+    // The debug lines checked here; their category is off by default.
+    QLoggingCategory::setFilterRules(QStringLiteral("quorvel.module.debug=true"));
     usb::setPlatformBackendEnabled(false);
 }
 

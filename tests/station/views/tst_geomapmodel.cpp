@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtEndian>
+#include <QLoggingCategory>
 #include <QtTest>
 
 #include <cmath>
@@ -77,6 +78,8 @@ private:
 private slots:
     void initTestCase()
     {
+        // The debug lines checked here; their category is off by default.
+        QLoggingCategory::setFilterRules(QStringLiteral("korvane.views.debug=true"));
         qInstallMessageHandler(captureMessage);
         QVERIFY(m_dir.isValid());
         m_map = m_dir.filePath("map.tif");

@@ -15,6 +15,7 @@
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QLoggingCategory>
 #include <QtTest>
 
 #include <cmath>
@@ -126,6 +127,8 @@ private:
 
 void TestDisplayWiring::initTestCase()
 {
+    // The debug lines checked here; their category is off by default.
+    QLoggingCategory::setFilterRules(QStringLiteral("korvane.views.debug=true"));
     registerReceptorMetaTypes();
     usb::setPlatformBackendEnabled(false);
     // The program's online map shows OpenStreetMap; the tests' fetch nothing.

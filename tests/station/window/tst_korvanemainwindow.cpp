@@ -20,6 +20,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTreeWidget>
+#include <QLoggingCategory>
 #include <QtTest>
 
 #include <cstring>
@@ -142,6 +143,8 @@ private:
 
 void TestKorvaneMainWindow::initTestCase()
 {
+    // The debug lines checked here; their category is off by default.
+    QLoggingCategory::setFilterRules(QStringLiteral("korvane.window.debug=true"));
     registerReceptorMetaTypes();
     usb::setPlatformBackendEnabled(false);
     // The online map of the windows fetches no tile.
