@@ -115,12 +115,13 @@ MemoryState USBDevice::getMemoryInfo()
 
 void USBDevice::setName(const QString &name)
 {
-    // The record holds 8 bytes: a longer name loses its last characters, never half of one.
+    // The record holds 8 bytes: a longer name loses its last characters, never half of one. UTF-8,
+    // as the identity is read back, whatever the system's encoding.
     QString kept = name;
-    QByteArray encoded = kept.toLocal8Bit();
+    QByteArray encoded = kept.toUtf8();
     while (encoded.size() > nameSize) {
         kept.chop(1);
-        encoded = kept.toLocal8Bit();
+        encoded = kept.toUtf8();
     }
     quint8 record[nameSize] = {};
     std::memcpy(record, encoded.constData(), static_cast<size_t>(encoded.size()));

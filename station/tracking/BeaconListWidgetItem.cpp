@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QStandardItem>
 #include <QStandardItemModel>
 
@@ -21,8 +22,15 @@ namespace
 {
 constexpr int livenessMs = 60000;
 
-const char *const listTimeFormat = "dd/MM/yy hh:mm:ss";
-const char *const recordTimeFormat = "dd/MM/yyyy hh:mm:ss";
+const QString listTimeFormat = QStringLiteral("dd/MM/yy hh:mm:ss");
+const QString recordTimeFormat = QStringLiteral("dd/MM/yyyy hh:mm:ss");
+
+// Dates and times in ASCII digits whatever the user's locale: QDateTime::toString would take the
+// system's digits (Arabic-Indic under an Arabic locale), which the records file cannot hold.
+QString timeText(const QDateTime &time, const QString &format)
+{
+    return QLocale::c().toString(time, format);
+}
 
 const char *const recordsHeader =
     "Temps;Latitude (degrés décimaux);Longitude (degrés décimaux);RSSI (dBm);SNR (dB)\r\n";
@@ -108,7 +116,7 @@ void BeaconListWidgetItem::update(const BeaconInfo &info)
     } else {
         setText(NameColumn, m_name);
         setText(QualityColumn, QStringLiteral("%1dBm/%2dB").arg(m_rssi).arg(m_snr));
-        setText(TimeColumn, QStringLiteral("%1").arg(m_timestamp.toString(listTimeFormat)));
+        setText(TimeColumn, QStringLiteral("%1").arg(timeText(m_timestamp, listTimeFormat)));
         if (m_state <= 2)
             setText(StateColumn, stateWord(m_state));
         else
@@ -126,7 +134,7 @@ void BeaconListWidgetItem::update(const BeaconInfo &info)
 void BeaconListWidgetItem::setOffline()
 {
     setText(QualityColumn, QString());
-    setText(TimeColumn, QStringLiteral("%1").arg(m_timestamp.toString(listTimeFormat)));
+    setText(TimeColumn, QStringLiteral("%1").arg(timeText(m_timestamp, listTimeFormat)));
     setText(StateColumn, stateWord(255));
     m_state = 255;
 }
@@ -134,7 +142,7 @@ void BeaconListWidgetItem::setOffline()
 void BeaconListWidgetItem::appendRecord()
 {
     QList<QStandardItem *> row;
-    row << new QStandardItem(m_timestamp.toString(recordTimeFormat));
+    row << new QStandardItem(timeText(m_timestamp, recordTimeFormat));
     if (std::isnan(m_latitude) || std::isnan(m_longitude)) {
         row << new QStandardItem(translated("Inconnu")) << new QStandardItem(translated("Inconnu"));
     } else {
@@ -154,7 +162,7 @@ bool BeaconListWidgetItem::writeRecord()
 
     const GpsCoords position(m_latitude, m_latHemisphere, m_longitude, m_lonHemisphere);
     const QString row = QStringLiteral("%1;%2;%3;%4;%5\r\n")
-                            .arg(m_timestamp.toString(recordTimeFormat),
+                            .arg(timeText(m_timestamp, recordTimeFormat),
                                  QString::number(position.latitudeDegrees(), 'f', 4),
                                  QString::number(position.longitudeDegrees(), 'f', 4),
                                  QString::number(m_rssi), QString::number(m_snr));

@@ -175,7 +175,7 @@ void TestTrackDownloader::initTestCase()
 {
     // The debug lines checked here; their category is off by default.
     QLoggingCategory::setFilterRules(QStringLiteral("quorvel.download.debug=true"));
-    // The expected files hold the header in Windows-1252, the encoding of the deployed systems.
+    // The files hold the same bytes (the header in UTF-8) whatever the system's encoding.
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("Windows-1252"));
 }
 

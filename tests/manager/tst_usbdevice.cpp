@@ -237,9 +237,10 @@ void TestUSBDevice::renameCutsToEightBytes()
     device.setName(QStringLiteral("ABCDEFGHIJKL"));
     QCOMPARE(m_module->name(), std::string("ABCDEFGH"));
 
-    // A character that would not fit whole is left out rather than sent in part.
+    // A character that would not fit whole is left out rather than sent in part; the name goes in
+    // UTF-8, as it is read back, whatever the system's encoding.
     QTextCodec *previous = QTextCodec::codecForLocale();
-    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("Windows-1252"));
     device.setName(QStringLiteral("ABCDEFG\u00e9"));
     device.setName(QStringLiteral("ABC\u00e9"));
     QTextCodec::setCodecForLocale(previous);
