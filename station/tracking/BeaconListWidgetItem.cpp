@@ -5,6 +5,7 @@
 #include "BeaconInfoDecoder.h"
 #include "BeaconItem.h"
 #include "DataStorage.h"
+#include "RecordsRecovery.h"
 #include "GpsCoords.h"
 
 #include <QBrush>
@@ -21,6 +22,10 @@
 namespace
 {
 constexpr int livenessMs = 60000;
+
+// Bounds of the rows held for a blocked records file (setRecordsHoldLimits).
+int holdRows = 150;
+int holdMs = 5 * 60 * 1000;
 
 const QString listTimeFormat = QStringLiteral("dd/MM/yy hh:mm:ss");
 const QString recordTimeFormat = QStringLiteral("dd/MM/yyyy hh:mm:ss");
@@ -79,6 +84,10 @@ BeaconListWidgetItem::BeaconListWidgetItem(const QString &serial, QTreeWidget *p
 
 BeaconListWidgetItem::~BeaconListWidgetItem()
 {
+    // One last try for each blocked file, then a recovery file.
+    for (PendingRecords &pending : m_pending)
+        flush(pending);
+    settle(true);
     delete m_watcher;
     delete m_recordsModel;
 }
@@ -171,9 +180,12 @@ bool BeaconListWidgetItem::writeRecord()
     // and go out in report order before anything newer for that file.
     auto owed = std::find_if(m_pending.begin(), m_pending.end(),
                              [&path](const PendingRecords &p) { return p.path == path; });
-    if (owed == m_pending.end())
-        owed = m_pending.insert(m_pending.end(), PendingRecords{path, QByteArray(), false});
-    owed->bytes += row.toLatin1();
+    if (owed == m_pending.end()) {
+        owed = m_pending.insert(m_pending.end(), PendingRecords());
+        owed->path = path;
+        owed->held.start();
+    }
+    owed->rows.append(row.toLatin1());
 
     bool written = false;
     for (int i = 0; i < m_pending.size();) {
@@ -185,7 +197,48 @@ bool BeaconListWidgetItem::writeRecord()
         else
             ++i;
     }
+    settle(false);
     return written;
+}
+
+void BeaconListWidgetItem::setRecordsHoldLimits(int rows, int milliseconds)
+{
+    holdRows = qMax(1, rows);
+    holdMs = qMax(0, milliseconds);
+}
+
+int BeaconListWidgetItem::recordsHoldRows()
+{
+    return holdRows;
+}
+
+void BeaconListWidgetItem::settle(bool everything)
+{
+    RecordsRecovery &recovery = RecordsRecovery::instance();
+    for (int i = 0; i < m_pending.size();) {
+        PendingRecords &pending = m_pending[i];
+        const bool due = everything || pending.rows.size() >= holdRows
+                         || pending.held.elapsed() >= holdMs;
+        if (!due || !recovery.save(pending.path, pending.rows).isEmpty()) {
+            if (due)
+                m_pending.remove(i);
+            else
+                ++i;
+            continue;
+        }
+        // Nowhere to write: given up in words when the entry goes, or beyond twice the bound,
+        // so that memory stays bounded.
+        const int excess = everything ? pending.rows.size() : pending.rows.size() - 2 * holdRows;
+        if (excess > 0) {
+            recovery.lose(pending.path, pending.rows.mid(0, excess));
+            pending.rows.erase(pending.rows.begin(), pending.rows.begin() + excess);
+            pending.firstRowSent = 0;
+        }
+        if (pending.rows.isEmpty())
+            m_pending.remove(i);
+        else
+            ++i;
+    }
 }
 
 bool BeaconListWidgetItem::flush(PendingRecords &pending)
@@ -197,12 +250,28 @@ bool BeaconListWidgetItem::flush(PendingRecords &pending)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return false;
     if (!existed && !pending.headerQueued) {
-        pending.bytes.prepend(QByteArray(recordsHeader));
+        pending.headerOwed = QByteArray(recordsHeader);
         pending.headerQueued = true;
     }
-    const qint64 written = file.write(pending.bytes);
-    if (written > 0)
-        pending.bytes.remove(0, int(written));
+    QByteArray bytes = pending.headerOwed;
+    for (int i = 0; i < pending.rows.size(); ++i)
+        bytes += i == 0 ? pending.rows.first().mid(pending.firstRowSent) : pending.rows.at(i);
+    qint64 written = qMax<qint64>(0, file.write(bytes));
     file.close();
-    return pending.bytes.isEmpty();
+
+    // What went out leaves the debt: the header first, then whole rows, then part of a row.
+    const int headerPart = int(qMin<qint64>(written, pending.headerOwed.size()));
+    pending.headerOwed.remove(0, headerPart);
+    written -= headerPart;
+    while (written > 0 && !pending.rows.isEmpty()) {
+        const int left = pending.rows.first().size() - pending.firstRowSent;
+        if (written < left) {
+            pending.firstRowSent += int(written);
+            break;
+        }
+        written -= left;
+        pending.rows.removeFirst();
+        pending.firstRowSent = 0;
+    }
+    return pending.headerOwed.isEmpty() && pending.rows.isEmpty();
 }

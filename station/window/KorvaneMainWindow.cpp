@@ -12,6 +12,7 @@
 #include "ReceptorCom.h"
 #include "ReceptorDetector.h"
 #include "ReceptorDeviceGeneric.h"
+#include "RecordsRecovery.h"
 #include "qmapcontrol/LayerMapAdapter.h"
 #include "qmapcontrol/MapAdapterOSM.h"
 #include "LogCategories.h"
@@ -206,10 +207,28 @@ KorvaneMainWindow::KorvaneMainWindow(QWidget *parent)
 
     for (const QColor &colour : beaconColours)
         penPool.append(QPen(colour));
+
+    // Rows of a records file that stays blocked are kept in a recovery file: the user is told once
+    // where it is, and of any row that could be kept nowhere.
+    RecordsRecovery &recovery = RecordsRecovery::instance();
+    connect(&recovery, &RecordsRecovery::recoveryStarted, this, [this](const QString &path) {
+        ui->statusBar->showMessage(
+            tr("Des enregistrements n'ont pas pu être écrits dans leur fichier ; ils sont gardés "
+               "dans %1")
+                .arg(QDir::toNativeSeparators(path)));
+    });
+    connect(&recovery, &RecordsRecovery::rowsLost, this, [this](const QString &records, int rows) {
+        ui->statusBar->showMessage(
+            tr("%1 enregistrement(s) de %2 n'ont pu être écrits nulle part : ils sont perdus")
+                .arg(rows)
+                .arg(QDir::toNativeSeparators(records)));
+    });
 }
 
 KorvaneMainWindow::~KorvaneMainWindow()
 {
+    // The list entries, deleted with the widgets, save their held rows with no window to tell.
+    RecordsRecovery::instance().disconnect(this);
     refreshTimer->stop();
     // Each waits for its thread to leave its event loop.
     delete receptorCom;

@@ -6,6 +6,8 @@
 #include "KorvaneMainWindow.h"
 #include "ReceptorDeviceGeneric.h"
 #include "ReceptorMetaTypes.h"
+#include "DataStorage.h"
+#include "RecordsRecovery.h"
 #include "UsbAccess.h"
 
 #include <QAction>
@@ -17,6 +19,7 @@
 #include <QScrollBar>
 #include <QStandardItemModel>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTreeWidget>
@@ -118,6 +121,7 @@ private slots:
     void selectedEntryShown();
     void recordsFolder();
     void hiddenKeys();
+    void heldRecordsSaidInStatusBar();
 
 private:
     QTreeWidget *list() const { return m_window->findChild<QTreeWidget *>("listWidget"); }
@@ -784,6 +788,34 @@ void TestKorvaneMainWindow::hiddenKeys()
     QTest::keyClick(m_window, Qt::Key_F12);
     QCOMPARE(bootloader.size(), 1);
     QCOMPARE(bootloader.at(0).at(0).value<ReceptorDeviceDesc>().device(), desc.device());
+}
+
+// The receptor is lost while an entry holds a row for its blocked records file: the row goes to the
+// recovery file, and the status bar says where.
+void TestKorvaneMainWindow::heldRecordsSaidInStatusBar()
+{
+    const QString records = dataStorageDirectory() + QStringLiteral("/0a1b2c3d4e5f_Alpha.csv");
+    QFile::remove(records);
+    QVERIFY(QDir().mkpath(records));
+    const QString recovery = RecordsRecovery::recoveryPathBeside(records);
+    QFile::remove(recovery);
+    QStatusBar *bar = m_window->findChild<QStatusBar *>("statusBar");
+
+    connectReceptor();
+    deliver(report(QStringLiteral("0a1b2c3d4e5f"), QStringLiteral("Alpha")));
+    QCOMPARE(list()->topLevelItemCount(), 1);
+    QVERIFY(bar->currentMessage().isEmpty());
+    QVERIFY(!QFile::exists(recovery));
+
+    QMetaObject::invokeMethod(m_window, "disableReceptor");
+    QCOMPARE(bar->currentMessage(),
+             QStringLiteral("Des enregistrements n'ont pas pu être écrits dans leur fichier ; ils "
+                            "sont gardés dans %1")
+                 .arg(QDir::toNativeSeparators(recovery)));
+    QFile kept(recovery);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QVERIFY(kept.readAll().endsWith("01/02/2024 12:34:56;45.2058;6.2083;-60;5\r\n"));
+    QVERIFY(QDir(records).removeRecursively());
 }
 
 QTEST_MAIN(TestKorvaneMainWindow)
