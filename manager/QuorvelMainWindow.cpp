@@ -34,8 +34,9 @@ bool isModuleName(const QString &text)
 QuorvelMainWindow::QuorvelMainWindow(QWidget *parent)
     : QMainWindow(parent),
       ui(new Ui::QuorvelMainWindow),
-      textPrompt([](QWidget *owner, const QString &title, const QString &label, bool *ok) {
-          return QInputDialog::getText(owner, title, label, QLineEdit::Normal, QString(), ok);
+      textPrompt([](QWidget *owner, const QString &title, const QString &label,
+                    const QString &text, bool *ok) {
+          return QInputDialog::getText(owner, title, label, QLineEdit::Normal, text, ok);
       }),
       errorBox([](QWidget *owner, const QString &title, const QString &text) {
           QMessageBox::critical(owner, title, text, QMessageBox::Ok);
@@ -72,6 +73,9 @@ QuorvelMainWindow::QuorvelMainWindow(QWidget *parent)
             SLOT(eraseAllFinished(QList<USBDeviceDesc>)));
     connect(communicator, SIGNAL(saveFinished(USBDeviceDesc)), this,
             SLOT(saveFinished(USBDeviceDesc)));
+    // Queued like the others, so it arrives just before the saveFailed it explains.
+    connect(communicator, &USBCommunicator::saveFailure, this,
+            [this](const USBDeviceDesc &, const DownloadFailure &failure) { lastFailure = failure; });
     connect(communicator, SIGNAL(saveFailed(USBDeviceDesc)), this, SLOT(saveFailed(USBDeviceDesc)));
     connect(communicator, SIGNAL(saveAllFinished(QList<USBDeviceDesc>)), this,
             SLOT(saveAllFinished(QList<USBDeviceDesc>)));
@@ -242,8 +246,11 @@ void QuorvelMainWindow::on_pushButton_3_clicked()
 
 void QuorvelMainWindow::on_pushButton_4_clicked()
 {
+    // The dialog starts from the module's current name.
+    const QList<USBDeviceListWidgetItem *> selected = selectedEntries();
+    const QString current = selected.isEmpty() ? QString() : selected.first()->descriptor().name;
     bool accepted = false;
-    const QString name = textPrompt(this, tr("Modifier le nom"), tr("Nom"), &accepted);
+    const QString name = textPrompt(this, tr("Modifier le nom"), tr("Nom"), current, &accepted);
     if (!accepted || !isModuleName(name)) {
         errorBox(this, tr("Erreur"),
                  tr("Le nom doit contenir au plus 8 caractères alpha numériques."));
@@ -281,12 +288,57 @@ void QuorvelMainWindow::eraseAllFinished(QList<USBDeviceDesc>)
 void QuorvelMainWindow::saveFinished(USBDeviceDesc dev)
 {
     qCDebug(lcManagerWindow, "saveFinished %s\n", qUtf8Printable(dev.serialNumber));
+    // Only a module read to its end shows a full bar.
+    ui->progressBar->setValue(100);
 }
 
 void QuorvelMainWindow::saveFailed(USBDeviceDesc dev)
 {
     qCDebug(lcManagerWindow, "saveFailed %s\n", qUtf8Printable(dev.serialNumber));
-    errorBox(this, tr("Erreur"), tr("L'enregistrement des données de %1 a échoué").arg(dev.name));
+    const DownloadFailure failure = lastFailure;
+    lastFailure = DownloadFailure();
+    errorBox(this, tr("Erreur"),
+             tr("L'enregistrement des données de %1 a échoué").arg(dev.name) + failureText(failure));
+}
+
+QString QuorvelMainWindow::failureText(const DownloadFailure &failure) const
+{
+    QString cause;
+    switch (failure.cause) {
+    case DownloadFailure::Cause::ModuleUnplugged:
+        cause = tr("Le module a été débranché.");
+        break;
+    case DownloadFailure::Cause::ModuleTimeout:
+        cause = tr("Le module ne répond plus.");
+        break;
+    case DownloadFailure::Cause::ReadError:
+        cause = tr("Erreur de lecture du module.");
+        break;
+    case DownloadFailure::Cause::DiskFull:
+        cause = tr("Le disque est plein.");
+        break;
+    case DownloadFailure::Cause::FolderMissing:
+        cause = tr("Le répertoire de sauvegarde n'existe plus.");
+        break;
+    case DownloadFailure::Cause::FolderNotWritable:
+        cause = tr("Le répertoire de sauvegarde n'est pas accessible en écriture.");
+        break;
+    case DownloadFailure::Cause::FileNotWritable:
+        cause = failure.systemMessage.isEmpty()
+                    ? tr("Un fichier de trace ne peut pas être écrit.")
+                    : tr("Un fichier de trace ne peut pas être écrit (%1).").arg(failure.systemMessage);
+        break;
+    case DownloadFailure::Cause::None:
+        return QString();
+    }
+    QString text = QLatin1Char('\n') + cause;
+    if (!failure.trackFile.isEmpty()) {
+        const QString file = QDir::toNativeSeparators(failure.trackFile);
+        text += QLatin1Char('\n')
+                + (failure.trackFileKept ? tr("Fichier incomplet : %1").arg(file)
+                                         : tr("Fichier non écrit : %1").arg(file));
+    }
+    return text;
 }
 
 void QuorvelMainWindow::saveAllFinished(QList<USBDeviceDesc>)
@@ -320,7 +372,9 @@ void QuorvelMainWindow::showProgress(const USBDeviceDesc &dev, int percent)
 
 void QuorvelMainWindow::saveProgress(USBDeviceDesc dev, int percent)
 {
-    showProgress(dev, percent);
+    // The reading runs past the used size to the end of the last sector, so 100 comes before the
+    // end: the bar shows it only when the module's download has finished.
+    showProgress(dev, qMin(percent, 99));
 }
 
 void QuorvelMainWindow::eraseProgress(USBDeviceDesc dev, int percent)

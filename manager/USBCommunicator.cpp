@@ -81,15 +81,25 @@ void USBCommunicator::saveData(USBDeviceDesc dev, QString outDirectory)
     const MemoryState memory = device->getMemoryInfo();
     TrackDownloader downloader(dev.name, dev.serialNumber, outDirectory);
     downloader.setObserver(m_trackObserver);
+    usb::Outcome readOutcome = usb::Outcome::Ok;
     const TrackDownloader::Result result = downloader.run(
-        [device](char *buffer, quint32 pageIndex, int capacity) {
-            return device->readPage(buffer, pageIndex, capacity);
+        [device, &readOutcome](char *buffer, quint32 pageIndex, int capacity) {
+            return device->readPage(buffer, pageIndex, capacity, &readOutcome);
         },
         memory.usedSize, [this, &dev](int percent) { emit saveProgress(dev, percent); });
-    if (result == TrackDownloader::Result::Finished)
+    if (result == TrackDownloader::Result::Finished) {
         emit saveFinished(dev);
-    else
-        emit saveFailed(dev);
+        return;
+    }
+    DownloadFailure failure = downloader.failure();
+    if (failure.cause == DownloadFailure::Cause::ReadError) {
+        if (readOutcome == usb::Outcome::NoDevice)
+            failure.cause = DownloadFailure::Cause::ModuleUnplugged;
+        else if (readOutcome == usb::Outcome::Timeout)
+            failure.cause = DownloadFailure::Cause::ModuleTimeout;
+    }
+    emit saveFailure(dev, failure);
+    emit saveFailed(dev);
 }
 
 void USBCommunicator::saveData(QList<USBDeviceDesc> dList, QString outDirectory)

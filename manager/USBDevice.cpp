@@ -128,32 +128,39 @@ void USBDevice::setName(const QString &name)
     controlTransfer(hostToDevice, requestSetName, nameSize, record);
 }
 
-int USBDevice::readPage(char *buffer, quint32 pageIndex, int capacity)
+int USBDevice::readPage(char *buffer, quint32 pageIndex, int capacity, usb::Outcome *outcome)
 {
-    if (capacity < pageSize)
+    const auto failed = [outcome](usb::Outcome reason) {
+        if (outcome)
+            *outcome = reason;
         return -1;
+    };
+    if (capacity < pageSize)
+        return failed(usb::Outcome::IoError);
 
     quint8 position[4];
     writeLe32(position, pageIndex);
     const usb::Transfer t = controlTransfer(hostToDevice, requestReadPosition, sizeof position, position);
     if (!t.ok() || t.transferred == 0) {
         qCDebug(lcModule, "Failed to set read position\n");
-        return -1;
+        return failed(t.ok() ? usb::Outcome::IoError : t.outcome);
     }
 
     for (int slice = 0; slice < pageSize / bulkSliceSize; ++slice) {
         if (!m_device)
-            return -1;
+            return failed(usb::Outcome::NoDevice);
         // A short slice is accepted; the next one still lands at its own 64-byte offset. The bytes the
         // module did not send read as erased flash, never as what the buffer held before (a previous
         // page's record would otherwise be written again).
         quint8 *slicePtr = reinterpret_cast<quint8 *>(buffer) + bulkSliceSize * slice;
         const usb::Transfer r = m_device->bulkRead(m_bulkPipe, slicePtr, bulkSliceSize);
         if (!r.ok() || r.transferred == 0)
-            return -1;
+            return failed(r.ok() ? usb::Outcome::IoError : r.outcome);
         if (r.transferred < bulkSliceSize)
             std::memset(slicePtr + r.transferred, 0xFF, bulkSliceSize - r.transferred);
     }
+    if (outcome)
+        *outcome = usb::Outcome::Ok;
     return pageSize;
 }
 
