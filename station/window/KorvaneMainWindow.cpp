@@ -57,6 +57,8 @@ const QColor beaconColours[] = {
     {127, 24, 13},  {147, 170, 0},  {89, 51, 21},  {241, 58, 19},   {35, 44, 22},
 };
 constexpr int beaconColourCount = int(sizeof(beaconColours) / sizeof(beaconColours[0]));
+// The receptor's beacon slots: it cannot follow more modules than this.
+constexpr int maxBeacons = 20;
 
 // Twelve hexadecimal digits in either case, nothing else.
 bool isSerialText(const QString &text)
@@ -330,6 +332,8 @@ void KorvaneMainWindow::disableReceptor()
     receptorStatusLabel->setText(tr("Recepteur non connecté"));
     receptorIconLabel->setPixmap(QPixmap(QStringLiteral(":/status/disconnected.ico")));
 
+    if (currentReceptor)
+        dropReportsOfLostReceptor();
     delete currentReceptor;
     currentReceptor = nullptr;
     receptorIconLabel->setToolTip(QString());
@@ -342,6 +346,17 @@ void KorvaneMainWindow::disableReceptor()
     }
 }
 
+void KorvaneMainWindow::dropReportsOfLostReceptor()
+{
+    ++lostReceptorMarkers;
+    // Runs on the worker thread after the scans queued so far; its answer comes back through this
+    // thread's queue behind every report those scans sent.
+    QMetaObject::invokeMethod(
+        receptorCom,
+        [this] { QMetaObject::invokeMethod(this, [this] { --lostReceptorMarkers; }, Qt::QueuedConnection); },
+        Qt::QueuedConnection);
+}
+
 void KorvaneMainWindow::refreshBeacons()
 {
     if (currentReceptor)
@@ -350,6 +365,10 @@ void KorvaneMainWindow::refreshBeacons()
 
 void KorvaneMainWindow::beaconUpdate(BeaconInfo info)
 {
+    // A scan that was under way when its receptor went still delivers what it read: listed now,
+    // such a beacon could never be removed.
+    if (!currentReceptor || lostReceptorMarkers > 0)
+        return;
     for (int row = 0; row < ui->listWidget->topLevelItemCount(); ++row) {
         auto *entry = static_cast<BeaconListWidgetItem *>(ui->listWidget->topLevelItem(row));
         if (!entry->matchesSerial(info.serial))
@@ -370,10 +389,28 @@ void KorvaneMainWindow::beaconUpdate(BeaconInfo info)
     ui->listWidget->addTopLevelItem(entry);
 }
 
+BeaconListWidgetItem *KorvaneMainWindow::entryOf(const QString &serial) const
+{
+    for (int row = 0; row < ui->listWidget->topLevelItemCount(); ++row) {
+        auto *entry = static_cast<BeaconListWidgetItem *>(ui->listWidget->topLevelItem(row));
+        if (entry->serial().compare(serial, Qt::CaseInsensitive) == 0)
+            return entry;
+    }
+    return nullptr;
+}
+
 void KorvaneMainWindow::on_actionAjouter_triggered()
 {
     if (!currentReceptor)
         return;
+    // A module more than the receptor has slots for would never be reported.
+    if (ui->listWidget->topLevelItemCount() >= maxBeacons) {
+        errorBox(this, tr("Erreur"),
+                 tr("La liste compte déjà %1 modules : c'est le plus que le récepteur puisse "
+                    "suivre.\nRetirez un module avant d'en ajouter un autre.")
+                     .arg(maxBeacons));
+        return;
+    }
 
     bool accepted = false;
     const QString serial = textPrompt(this, tr("Ajouter un module"), tr("Numéro de série"),
@@ -382,6 +419,12 @@ void KorvaneMainWindow::on_actionAjouter_triggered()
         errorBox(this, tr("Erreur"),
                  tr("Ceci n'est pas un numéro de série valide.\n"
                     "Un numéro de série valide comporte 12 caractères héxadécimaux."));
+        return;
+    }
+    // Twice the same module would follow two tracks under one entry.
+    if (const BeaconListWidgetItem *listed = entryOf(serial)) {
+        errorBox(this, tr("Erreur"),
+                 tr("Le module %1 est déjà dans la liste.").arg(listed->serial()));
         return;
     }
     // The receptor may have gone while the dialog was open.

@@ -110,6 +110,11 @@ private:
     // Hands the entry's position to the displays.
     void emitPosition(const BeaconListWidgetItem *entry);
     QPen takePen();
+    // The entry of a serial, compared without regard to case; null when it is not listed.
+    BeaconListWidgetItem *entryOf(const QString &serial) const;
+    // Reports of scans already queued for a receptor that is gone are dropped: the worker hands a
+    // marker back once it has run everything queued before it.
+    void dropReportsOfLostReceptor();
     // Sets the graph's x range to `factor` times its width around the same centre, with the y axis
     // at the same scale, and zooms the online map one level in or out.
     void zoomGraph(double factor);
@@ -140,4 +145,7 @@ private:
     QSharedPointer<QCPAxisTickerFixed> yTicker;
     // adjustTicks changes the y range, which calls it again.
     bool adjustingTicks = false;
+    // Markers sent to the worker after a receptor was lost and not back yet: until they are, the
+    // reports that arrive come from scans of the lost receptor.
+    int lostReceptorMarkers = 0;
 };

@@ -117,6 +117,7 @@ private slots:
     void serialEntry_data();
     void serialEntry();
     void receptorLostDuringSerialDialog();
+    void refusedAdditions();
     void realDialogs();
     void selectedEntryShown();
     void recordsFolder();
@@ -499,10 +500,9 @@ void TestKorvaneMainWindow::commandsWithoutReceptor()
         *ok = true;
         return QStringLiteral("0A1B2C3D4E5F");
     });
-    // Entries without a receptor: reports that arrived before it went.
+    // No entry can outlive its receptor: a report arriving without one is dropped.
     deliver(report(serialOf(0), QStringLiteral("A")));
-    select({serialOf(0)});
-    QVERIFY(list()->topLevelItem(0)->isSelected());
+    QCOMPARE(list()->topLevelItemCount(), 0);
 
     QSignalSpy adds(m_window, SIGNAL(beaconAddRequested(ReceptorDeviceDesc, QString)));
     QSignalSpy dels(m_window, SIGNAL(beaconDelRequested(ReceptorDeviceDesc, QString)));
@@ -522,7 +522,7 @@ void TestKorvaneMainWindow::commandsWithoutReceptor()
     QCOMPARE(adds.size() + dels.size() + deletions.size() + starts.size() + stops.size()
                  + bootloader.size(),
              0);
-    QCOMPARE(list()->topLevelItemCount(), 1);
+    QCOMPARE(list()->topLevelItemCount(), 0);
     QCOMPARE(m_window->findChild<QLabel *>("label")->text(), labelText);
 }
 
@@ -650,6 +650,50 @@ void TestKorvaneMainWindow::serialEntry()
     QCOMPARE(list()->topLevelItemCount(), 0);
 }
 
+// A serial already listed (in any case) and a 21st module are refused in words; nothing is sent.
+void TestKorvaneMainWindow::refusedAdditions()
+{
+    int prompts = 0;
+    QString typed;
+    m_window->setTextPrompt([&](QWidget *, const QString &, const QString &, bool *ok) {
+        ++prompts;
+        *ok = true;
+        return typed;
+    });
+    QStringList errors;
+    m_window->setErrorBox([&](QWidget *, const QString &title, const QString &text) {
+        errors << title << text;
+    });
+    connectReceptor();
+    QSignalSpy adds(m_window, SIGNAL(beaconAddRequested(ReceptorDeviceDesc, QString)));
+    for (int i = 0; i < 19; ++i)
+        deliver(report(serialOf(i), QStringLiteral("B%1").arg(i)));
+
+    typed = serialOf(7).toUpper();
+    action("actionAjouter")->trigger();
+    QCOMPARE(errors, (QStringList{"Erreur", "Le module 0a1b2c3d4e07 est déjà dans la liste."}));
+    QCOMPARE(adds.size(), 0);
+
+    // The 20th is taken.
+    errors.clear();
+    typed = QStringLiteral("0a1b2c3d4e19");
+    action("actionAjouter")->trigger();
+    QVERIFY(errors.isEmpty());
+    QCOMPARE(adds.size(), 1);
+    deliver(report(typed, QStringLiteral("B19")));
+    QCOMPARE(list()->topLevelItemCount(), 20);
+
+    // A 21st is refused before any serial is asked for.
+    prompts = 0;
+    typed = QStringLiteral("0a1b2c3d4e20");
+    action("actionAjouter")->trigger();
+    QCOMPARE(prompts, 0);
+    QCOMPARE(errors, (QStringList{"Erreur", "La liste compte déjà 20 modules : c'est le plus que le "
+                                            "récepteur puisse suivre.\nRetirez un module avant d'en "
+                                            "ajouter un autre."}));
+    QCOMPARE(adds.size(), 1);
+}
+
 void TestKorvaneMainWindow::receptorLostDuringSerialDialog()
 {
     connectReceptor();
@@ -718,12 +762,11 @@ void TestKorvaneMainWindow::selectedEntryShown()
     auto *table = m_window->findChild<QTableView *>("tableView");
     const QString initial = label->text();
 
-    // Without a receptor a selection shows nothing.
+    // Without a receptor there is no entry to select.
     deliver(report(serialOf(0), QStringLiteral("Alpha"), 40));
-    select({serialOf(0)});
+    QCOMPARE(list()->topLevelItemCount(), 0);
     QCOMPARE(label->text(), initial);
     QVERIFY(!table->model());
-    QMetaObject::invokeMethod(m_window, "disableReceptor");
 
     connectReceptor();
     deliver(report(serialOf(0), QStringLiteral("Alpha"), 40));
