@@ -46,15 +46,16 @@ void GeoMapModel::place(MapPoint &point) const
 
 bool GeoMapModel::loadMap(const QString &path)
 {
-    const bool ok = m_image.load(path);
-    // Placed anew even after a failure: positions on a map that is gone have no place any more.
+    // A file that does not load changes nothing: the map, its positions and the picture stay.
+    if (!m_image.load(path))
+        return false;
     for (MapTrack &track : m_tracks) {
         for (MapPoint &point : track.points)
             place(point);
     }
     m_cacheValid = false;
     recomputeBounds();
-    return ok;
+    return true;
 }
 
 void GeoMapModel::addPoint(const QString &name, const MapPoint &point, const QPen &pen)

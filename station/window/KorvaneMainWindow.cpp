@@ -79,6 +79,9 @@ KorvaneMainWindow::KorvaneMainWindow(QWidget *parent)
       errorBox([](QWidget *owner, const QString &title, const QString &text) {
           QMessageBox::critical(owner, title, text, QMessageBox::Ok);
       }),
+      warningBox([](QWidget *owner, const QString &title, const QString &text) {
+          QMessageBox::warning(owner, title, text, QMessageBox::Ok);
+      }),
       fileDialog([](QWidget *owner, const QString &caption, const QString &directory,
                     const QString &filter) {
           return QFileDialog::getOpenFileName(owner, caption, directory, filter);
@@ -248,6 +251,11 @@ void KorvaneMainWindow::setTextPrompt(TextPrompt prompt)
 void KorvaneMainWindow::setErrorBox(ErrorBox box)
 {
     errorBox = std::move(box);
+}
+
+void KorvaneMainWindow::setWarningBox(ErrorBox box)
+{
+    warningBox = std::move(box);
 }
 
 void KorvaneMainWindow::setFileDialog(FileDialog dialog)
@@ -528,8 +536,18 @@ void KorvaneMainWindow::on_actionLoadMap_triggered()
         fileDialog(this, tr("Ouvrir une carte"), QString(), tr("GeoTIFF (*.tif *.tiff)"));
     if (path.isEmpty())
         return;
-    // A file that does not load leaves the view without a map; the loader says why in the log.
-    ui->map->LoadMap(path);
+    const QString shown = QDir::toNativeSeparators(path);
+    // A file that does not load leaves the map shown before, with its tracks.
+    if (!ui->map->LoadMap(path)) {
+        errorBox(this, tr("Erreur"),
+                 tr("La carte %1 n'a pas pu être chargée.\n%2").arg(shown, ui->map->loadErrorText()));
+        return;
+    }
+    if (!ui->map->isGeoReferenced())
+        warningBox(this, tr("Attention"),
+                   tr("La carte %1 n'est pas géoréférencée : les positions des modules ne peuvent "
+                      "pas y être placées.")
+                       .arg(shown));
 }
 
 void KorvaneMainWindow::MapXChanged(int pos, int max)

@@ -54,6 +54,8 @@ public:
     // The dialogs of the add command; by default QInputDialog::getText and QMessageBox::critical.
     void setTextPrompt(TextPrompt prompt);
     void setErrorBox(ErrorBox box);
+    // The warning of a map that takes no position; by default QMessageBox::warning.
+    void setWarningBox(ErrorBox box);
     // The dialog of the map loading command; by default QFileDialog::getOpenFileName.
     void setFileDialog(FileDialog dialog);
 
@@ -138,6 +140,7 @@ private:
     int extraPens = 0;
     TextPrompt textPrompt;
     ErrorBox errorBox;
+    ErrorBox warningBox;
     FileDialog fileDialog;
     GraphManager *graphManager;
     // The graph's two tickers: the x axis picks its step, the y axis is given the same one.

@@ -455,8 +455,14 @@ void TestDisplayWiring::loadMap()
                       caption, directory, filter});
         return answer;
     });
-    int errors = 0;
-    m_window->setErrorBox([&](QWidget *, const QString &, const QString &) { ++errors; });
+    QStringList errors;
+    m_window->setErrorBox([&](QWidget *, const QString &title, const QString &text) {
+        errors << title << text;
+    });
+    QStringList warnings;
+    m_window->setWarningBox([&](QWidget *, const QString &title, const QString &text) {
+        warnings << title << text;
+    });
     // A position that came before any map.
     emit m_window->newPosition(QStringLiteral("0a1b2c3d4e01"), QDateTime::currentDateTime(),
                                position(45.25, 6.25), QPen(Qt::red));
@@ -483,7 +489,10 @@ void TestDisplayWiring::loadMap()
     QVERIFY(map()->model().image().isLoaded());
     QCOMPARE(map()->scale(), zoomed);
 
-    // Not a map: the view is left without one, and the user is not told here.
+    QVERIFY(errors.isEmpty());
+    QVERIFY(warnings.isEmpty());
+
+    // Not a map: the user is told why, and the map, its track and the view stay.
     QFile text(m_folder.filePath("notes.tif"));
     QVERIFY(text.open(QIODevice::WriteOnly));
     text.write("not a TIFF file\n");
@@ -491,8 +500,31 @@ void TestDisplayWiring::loadMap()
     answer = text.fileName();
     QTest::ignoreMessage(QtDebugMsg, "libtiff failed to open TIFF file\n");
     action("actionLoadMap")->trigger();
-    QVERIFY(!map()->model().image().isLoaded());
-    QCOMPARE(errors, 0);
+    QCOMPARE(errors, (QStringList{QStringLiteral("Erreur"),
+                                  QStringLiteral("La carte %1 n'a pas pu être chargée.\nCe fichier "
+                                                 "n'est pas une image TIFF.")
+                                      .arg(QDir::toNativeSeparators(answer))}));
+    QVERIFY(map()->model().image().isLoaded());
+    QCOMPARE(map()->model().imageSize(), QSize(mapWidth, mapHeight));
+    QCOMPARE(map()->model().tracks().front().points.front().px, 500);
+    QCOMPARE(map()->scale(), zoomed);
+
+    // A picture without geo-referencing is shown, with a warning that no track can go on it.
+    TestGeoTiff plain;
+    plain.width = 40;
+    plain.height = 30;
+    plain.georef = TestGeoTiff::Georef::None;
+    answer = m_folder.filePath("plain.tif");
+    QVERIFY(plain.write(answer));
+    errors.clear();
+    action("actionLoadMap")->trigger();
+    QVERIFY(errors.isEmpty());
+    QCOMPARE(map()->model().imageSize(), QSize(40, 30));
+    QCOMPARE(warnings, (QStringList{QStringLiteral("Attention"),
+                                    QStringLiteral("La carte %1 n'est pas géoréférencée : les "
+                                                   "positions des modules ne peuvent pas y être "
+                                                   "placées.")
+                                        .arg(QDir::toNativeSeparators(answer))}));
 }
 
 void TestDisplayWiring::reframe()
