@@ -18,6 +18,7 @@
 #include "LogCategories.h"
 
 #include <QDesktopServices>
+#include <QFontMetricsF>
 #include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -38,8 +39,14 @@
 namespace
 {
 constexpr int refreshIntervalMs = 2000;
-// About this many ticks along the graph's x axis.
+// About this many ticks along the graph's x axis, fewer when their labels would not fit.
 constexpr int graphTickCount = 10;
+// Room kept between two tick labels, in pixels.
+constexpr double tickLabelGap = 12;
+// Room kept around the tracks when the graph fits them: a position's circle is 5 pixels across.
+constexpr double fitMarginPixels = 8;
+// Degrees shown across the smaller side of the graph around a single position.
+constexpr double singlePositionSpan = 0.002;
 // Room left around the online map's viewport inside its tab page, in pixels each way.
 constexpr int onlineMapInset = 30;
 
@@ -517,7 +524,7 @@ void KorvaneMainWindow::on_listWidget_itemSelectionChanged()
 void KorvaneMainWindow::on_actionRecadrer_triggered()
 {
     emit resizePlot();
-    fitGraphLatitudes();
+    fitGraphToTracks();
 }
 
 void KorvaneMainWindow::on_actionZoom_Avant_triggered()
@@ -573,7 +580,7 @@ void KorvaneMainWindow::adjustTicks()
         return;
     const QScopedValueRollback<bool> adjusting(adjustingTicks, true);
     XCustomPlot *plot = ui->graph;
-    const double step = xTicker->tickStepFor(plot->xAxis->range());
+    const double step = readableTickStep();
     // A range too small or too large for a step keeps the last good one.
     if (std::isfinite(step) && step > 0)
         yTicker->setTickStep(step);
@@ -623,31 +630,89 @@ void KorvaneMainWindow::matchGraphScale()
         ui->graph->yAxis->setScaleRatio(ui->graph->xAxis, 1.0);
 }
 
-void KorvaneMainWindow::fitGraphLatitudes()
+void KorvaneMainWindow::fitGraphToTracks()
 {
-    QCPAxis *x = ui->graph->xAxis;
-    QCPAxis *y = ui->graph->yAxis;
-    const QRect area = ui->graph->axisRect()->rect();
-    if (area.width() <= 0 || area.height() <= 0)
-        return;
+    XCustomPlot *plot = ui->graph;
     bool found = false;
+    QCPRange longitudes;
     QCPRange latitudes;
-    for (QCPAbstractPlottable *track : y->plottables()) {
-        bool has = false;
-        const QCPRange range = track->getValueRange(has);
-        if (!has)
+    for (int i = 0; i < plot->plottableCount(); ++i) {
+        bool hasKeys = false;
+        bool hasValues = false;
+        const QCPRange keys = plot->plottable(i)->getKeyRange(hasKeys);
+        const QCPRange values = plot->plottable(i)->getValueRange(hasValues);
+        if (!hasKeys || !hasValues)
             continue;
-        if (found)
-            latitudes.expand(range);
-        else
-            latitudes = range;
+        if (found) {
+            longitudes.expand(keys);
+            latitudes.expand(values);
+        } else {
+            longitudes = keys;
+            latitudes = values;
+        }
         found = true;
     }
-    // The width fitted to the longitudes already shows every latitude.
-    if (!found || !(latitudes.size() > y->range().size()))
+    if (!found)
         return;
-    const double widen = latitudes.size() / y->range().size();
-    y->setRange(latitudes.center(), y->range().size(), Qt::AlignCenter);
-    // Runs adjustTicks, which gives the y axis the new width's scale around that centre.
-    x->setRange(x->range().center(), x->range().size() * widen, Qt::AlignCenter);
+    // The labels of the new ticks can change the plot area's size: fit again until it holds.
+    for (int pass = 0; pass < 3; ++pass) {
+        const QRect area = plot->axisRect()->rect();
+        const double usableWidth = area.width() - 2 * fitMarginPixels;
+        const double usableHeight = area.height() - 2 * fitMarginPixels;
+        if (usableWidth <= 0 || usableHeight <= 0)
+            return;
+        // The same degrees per pixel both ways, enough for the direction that limits.
+        double perPixel = qMax(longitudes.size() / usableWidth, latitudes.size() / usableHeight);
+        if (!(perPixel > 0))
+            perPixel = singlePositionSpan / qMin(usableWidth, usableHeight);
+        const double halfWidth = perPixel * area.width() / 2;
+        const double halfHeight = perPixel * area.height() / 2;
+        // Each runs adjustTicks, which keeps the scales equal around these centres.
+        plot->xAxis->setRange(longitudes.center() - halfWidth, longitudes.center() + halfWidth);
+        plot->yAxis->setRange(latitudes.center() - halfHeight, latitudes.center() + halfHeight);
+        plot->replot();
+        if (plot->axisRect()->rect() == area)
+            break;
+    }
+}
+
+namespace
+{
+// The fewest decimals that write every multiple of `step` exactly (at most 12).
+int decimalsFor(double step)
+{
+    double scaled = step;
+    for (int decimals = 0; decimals < 12; ++decimals, scaled *= 10) {
+        if (qAbs(scaled - std::round(scaled)) <= 1e-6 * scaled)
+            return decimals;
+    }
+    return 12;
+}
+} // namespace
+
+double KorvaneMainWindow::readableTickStep()
+{
+    QCPAxis *x = ui->graph->xAxis;
+    const QCPRange range = x->range();
+    const double width = ui->graph->axisRect()->width();
+    const QFontMetricsF metrics(x->tickLabelFont());
+    double step = 0;
+    for (int count = graphTickCount; count >= 1; --count) {
+        xTicker->setTickCount(count);
+        step = xTicker->tickStepFor(range);
+        if (!std::isfinite(step) || step <= 0)
+            return step;
+        const int decimals = decimalsFor(step);
+        // Labels written with the decimals the step needs, so that two ticks never read the same.
+        for (QCPAxis *axis : {x, ui->graph->yAxis}) {
+            axis->setNumberFormat(QStringLiteral("f"));
+            axis->setNumberPrecision(decimals);
+        }
+        const double widest =
+            qMax(metrics.horizontalAdvance(QString::number(range.lower, 'f', decimals)),
+                 metrics.horizontalAdvance(QString::number(range.upper, 'f', decimals)));
+        if (width <= 0 || range.size() / step * (widest + tickLabelGap) <= width)
+            break;
+    }
+    return step;
 }

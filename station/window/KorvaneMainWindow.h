@@ -123,8 +123,11 @@ private:
     // Gives the y axis the x axis's units per pixel, keeping its centre; not before the plot has
     // been laid out, as there is no pixel size to match until then.
     void matchGraphScale();
-    // Widens the graph until the latitudes of every track fit too.
-    void fitGraphLatitudes();
+    // Fits the graph to every track, markers whole, at equal scale on both axes.
+    void fitGraphToTracks();
+    // The tick step of the x axis for its range: as close to ten ticks as the labels allow without
+    // running into each other. Gives both axes as many decimals as the step needs.
+    double readableTickStep();
 
     Ui::KorvaneMainWindow *ui;
     FreqSpinBox *freqSpinBox;
