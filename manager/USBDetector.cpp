@@ -50,8 +50,11 @@ void USBDetector::updateDevices()
     qCDebug(lcDetector, "updateDevices started\n");
 
     QList<USBDevice *> present;
-    for (const std::string &path : usb::listDevicePaths(interfaceClass()))
-        present.append(new USBDevice(QString::fromStdString(path)));
+    for (const std::string &path : usb::listDevicePaths(interfaceClass())) {
+        // A module whose path could not be read is not found in this pass.
+        if (!path.empty())
+            present.append(new USBDevice(QString::fromStdString(path)));
+    }
 
     for (int i = 0; i < m_devices.size();) {
         USBDevice *device = m_devices.at(i);

@@ -88,7 +88,8 @@ USBDeviceDesc USBDevice::getDeviceInfo()
     quint8 record[deviceInfoSize] = {};
     const usb::Transfer t = controlTransfer(deviceToHost, requestDeviceInfo, deviceInfoSize, record);
     if (!t.ok() || t.transferred == 0) {
-        qCDebug(lcModule, "Failed to get device info (0x%08x)\n", static_cast<unsigned>(t.outcome));
+        // The system's own code, for whoever reads the log against the platform's documentation.
+        qCDebug(lcModule, "Failed to get device info (0x%08x)\n", static_cast<unsigned>(t.systemError));
         return desc;
     }
     desc.serialNumber = textField(record, serialSize);
@@ -104,7 +105,8 @@ MemoryState USBDevice::getMemoryInfo()
     quint8 record[memoryInfoSize] = {};
     const usb::Transfer t = controlTransfer(deviceToHost, requestMemoryInfo, memoryInfoSize, record);
     if (!t.ok() || t.transferred == 0) {
-        qCDebug(lcModule, "Failed to get memory info (0x%08x)\n", static_cast<unsigned>(t.outcome));
+        // The system's own code, for whoever reads the log against the platform's documentation.
+        qCDebug(lcModule, "Failed to get memory info (0x%08x)\n", static_cast<unsigned>(t.systemError));
         return state;
     }
     state.totalSize = readLe32(record);

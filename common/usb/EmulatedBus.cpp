@@ -7,6 +7,20 @@
 
 namespace usb {
 
+namespace {
+// The codes WinUSB reports for these outcomes, so that the logs read as they would on Windows.
+uint32_t windowsErrorOf(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Ok: return 0;
+    case Outcome::Timeout: return 121;     // ERROR_SEM_TIMEOUT
+    case Outcome::NoDevice: return 1167;   // ERROR_DEVICE_NOT_CONNECTED
+    case Outcome::IoError: return 31;      // ERROR_GEN_FAILURE
+    }
+    return 0;
+}
+} // namespace
+
 Transfer VirtualDevice::bulkRead(uint8_t, uint8_t *, std::size_t)
 {
     return Transfer::failure(Outcome::IoError);
@@ -84,8 +98,10 @@ std::vector<std::string> EmulatedBus::listPaths(const Guid &interfaceClass)
     std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<std::string> paths;
     for (const Slot &slot : m_slots) {
-        if (slot.interfaceClass == interfaceClass)
-            paths.push_back(slot.path);
+        if (slot.interfaceClass != interfaceClass)
+            continue;
+        const auto unreadable = m_unreadable.find(slot.path);
+        paths.push_back(unreadable != m_unreadable.end() && unreadable->second ? std::string() : slot.path);
     }
     return paths;
 }
@@ -149,6 +165,7 @@ void EmulatedBus::reset()
     std::lock_guard<std::mutex> lock(m_mutex);
     dropped.swap(m_slots);
     m_openFails.clear();
+    m_unreadable.clear();
     m_faults.clear();
     m_counts.clear();
     m_total = 0;
@@ -160,6 +177,12 @@ void EmulatedBus::setOpenFails(const std::string &path, bool fails)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_openFails[fullPath(path)] = fails;
+}
+
+void EmulatedBus::setPathUnreadable(const std::string &path, bool unreadable)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_unreadable[fullPath(path)] = unreadable;
 }
 
 void EmulatedBus::addFault(const Fault &fault)
@@ -321,6 +344,8 @@ Transfer EmulatedBus::transfer(const std::string &path, uint64_t generation,
                 result.transferred = std::min(result.transferred, *shortenTo);
         }
     }
+    if (!result.ok() && result.systemError == 0)
+        result.systemError = windowsErrorOf(result.outcome);
 
     if (recording) {
         record.result = result;

@@ -74,6 +74,8 @@ public:
 
     // Makes every open of this path fail (as a device whose driver refuses it).
     void setOpenFails(const std::string &path, bool fails);
+    // Lists this path as an empty one, as a present interface whose detail read failed.
+    void setPathUnreadable(const std::string &path, bool unreadable);
 
     void addFault(const Fault &fault);
     void clearFaults();
@@ -112,6 +114,7 @@ private:
     mutable std::mutex m_mutex;
     std::vector<Slot> m_slots;
     std::map<std::string, bool> m_openFails;
+    std::map<std::string, bool> m_unreadable;
     struct ArmedFault {
         Fault fault;
         uint64_t seen = 0;  // matching transfers since it was armed
