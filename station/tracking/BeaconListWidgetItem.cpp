@@ -85,8 +85,12 @@ BeaconListWidgetItem::BeaconListWidgetItem(const QString &serial, QTreeWidget *p
 BeaconListWidgetItem::~BeaconListWidgetItem()
 {
     // One last try for each blocked file, then a recovery file.
-    for (PendingRecords &pending : m_pending)
-        flush(pending);
+    for (int i = 0; i < m_pending.size();) {
+        if (flush(m_pending[i]))
+            m_pending.remove(i);
+        else
+            ++i;
+    }
     settle(true);
     delete m_watcher;
     delete m_recordsModel;
@@ -217,6 +221,11 @@ void BeaconListWidgetItem::settle(bool everything)
     RecordsRecovery &recovery = RecordsRecovery::instance();
     for (int i = 0; i < m_pending.size();) {
         PendingRecords &pending = m_pending[i];
+        // Only part of a header owed: no row to keep.
+        if (pending.rows.isEmpty()) {
+            m_pending.remove(i);
+            continue;
+        }
         const bool due = everything || pending.rows.size() >= holdRows
                          || pending.held.elapsed() >= holdMs;
         if (!due || !recovery.save(pending.path, pending.rows).isEmpty()) {

@@ -504,6 +504,21 @@ void TestBeaconListItem::heldTooLongGoesToRecovery()
     entry.update(dated(QStringLiteral("ALPHA"), 4));
     QCOMPARE(contents(records), header + datedRow(4));
     QCOMPARE(contents(recovery), header + datedRow(1) + datedRow(2) + datedRow(3));
+
+    // Held again, then the file comes free before the entry goes: the row reaches its own file,
+    // and no recovery file is made.
+    QVERIFY(QFile::remove(recovery));
+    {
+        BeaconListWidgetItem later(serial);
+        const QString aside = records + QStringLiteral(".aside");
+        QVERIFY(QFile::rename(records, aside));
+        QVERIFY(QDir().mkpath(records));
+        later.update(dated(QStringLiteral("ALPHA"), 5));
+        QVERIFY(QDir(records).removeRecursively());
+        QVERIFY(QFile::rename(aside, records));
+    }
+    QCOMPARE(contents(records), header + datedRow(4) + datedRow(5));
+    QVERIFY(!QFile::exists(recovery));
 }
 
 // Neither the data folder nor the temporary folder takes the rows: memory stays bounded, and every
