@@ -75,7 +75,8 @@ void USBCommunicator::eraseData(QList<USBDeviceDesc> dList)
 
 void USBCommunicator::saveData(USBDeviceDesc dev, QString outDirectory)
 {
-    qCDebug(lcWorker, "saveData %s -> %s\n", qUtf8Printable(dev.serialNumber), qUtf8Printable(outDirectory));
+    qCDebug(lcWorker, "saveData %s -> %s\n", qUtf8Printable(dev.serialNumber),
+            qUtf8Printable(outDirectory));
     emit saveProgress(dev, 0);
     USBDevice *device = dev.device;
     const MemoryState memory = device->getMemoryInfo();

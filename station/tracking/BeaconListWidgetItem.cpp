@@ -5,8 +5,8 @@
 #include "BeaconInfoDecoder.h"
 #include "BeaconItem.h"
 #include "DataStorage.h"
-#include "RecordsRecovery.h"
 #include "GpsCoords.h"
+#include "RecordsRecovery.h"
 
 #include <QBrush>
 #include <QCoreApplication>
@@ -209,11 +209,6 @@ void BeaconListWidgetItem::setRecordsHoldLimits(int rows, int milliseconds)
 {
     holdRows = qMax(1, rows);
     holdMs = qMax(0, milliseconds);
-}
-
-int BeaconListWidgetItem::recordsHoldRows()
-{
-    return holdRows;
 }
 
 void BeaconListWidgetItem::settle(bool everything)

@@ -79,7 +79,6 @@ public:
     // Bounds of the rows held back for a blocked file: 150 rows (5 minutes of a beacon reporting
     // every 2 s) and 5 minutes by default.
     static void setRecordsHoldLimits(int rows, int milliseconds);
-    static int recordsHoldRows();
 
 private:
     // Rows still owed to one records file, oldest first.

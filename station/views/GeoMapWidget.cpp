@@ -91,7 +91,8 @@ void GeoMapWidget::RefreshMap()
         painter.drawPixmap(0, 0, legend);
     }
     setPixmap(picture);
-    qCDebug(lcViews, "Refresh in %lld ms\n", static_cast<long long>(QDateTime::currentMSecsSinceEpoch() - t0));
+    qCDebug(lcViews, "Refresh in %lld ms\n",
+            static_cast<long long>(QDateTime::currentMSecsSinceEpoch() - t0));
 }
 
 void GeoMapWidget::Zoom(int x, int y, double newscale)

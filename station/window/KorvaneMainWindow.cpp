@@ -290,7 +290,8 @@ void KorvaneMainWindow::checkDataStorageDirectory()
     qCDebug(lcStationWindow, "Data storage directory does not exist, creating it");
     // With its parents: a fresh account may have no Documents folder yet.
     if (!QDir().mkpath(path))
-        qCDebug(lcStationWindow, "Failed to create data storage directory (%s)", path.toLocal8Bit().constData());
+        qCDebug(lcStationWindow, "Failed to create data storage directory (%s)",
+                path.toLocal8Bit().constData());
 }
 
 QList<BeaconListWidgetItem *> KorvaneMainWindow::selectedEntries() const
@@ -368,7 +369,9 @@ void KorvaneMainWindow::dropReportsOfLostReceptor()
     // thread's queue behind every report those scans sent.
     QMetaObject::invokeMethod(
         receptorCom,
-        [this] { QMetaObject::invokeMethod(this, [this] { --lostReceptorMarkers; }, Qt::QueuedConnection); },
+        [this] {
+            QMetaObject::invokeMethod(this, [this] { --lostReceptorMarkers; }, Qt::QueuedConnection);
+        },
         Qt::QueuedConnection);
 }
 
