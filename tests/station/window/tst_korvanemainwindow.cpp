@@ -855,9 +855,20 @@ void TestKorvaneMainWindow::heldRecordsSaidInStatusBar()
              QStringLiteral("Des enregistrements n'ont pas pu être écrits dans leur fichier ; ils "
                             "sont gardés dans %1")
                  .arg(QDir::toNativeSeparators(recovery)));
+    const QByteArray row("01/02/2024 12:34:56;45.2058;6.2083;-60;5\r\n");
     QFile kept(recovery);
     QVERIFY(kept.open(QIODevice::ReadOnly));
-    QVERIFY(kept.readAll().endsWith("01/02/2024 12:34:56;45.2058;6.2083;-60;5\r\n"));
+    QVERIFY(kept.readAll().endsWith(row));
+    kept.close();
+
+    // The program ends with a row held: it goes there too, with no window left to tell.
+    newWindow();
+    connectReceptor();
+    deliver(report(QStringLiteral("0a1b2c3d4e5f"), QStringLiteral("Alpha")));
+    delete m_window;
+    m_window = nullptr;
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QVERIFY(kept.readAll().endsWith(row + row));
     QVERIFY(QDir(records).removeRecursively());
 }
 
