@@ -64,8 +64,8 @@ void dropDebug(QtMsgType type, const QMessageLogContext &context, const QString 
 
 void setDebugLines(bool on)
 {
-    QLoggingCategory::setFilterRules(on ? QStringLiteral("default.debug=true")
-                                        : QStringLiteral("default.debug=false"));
+    QLoggingCategory::setFilterRules(on ? QStringLiteral("quorvel.*.debug=true")
+                                        : QStringLiteral("quorvel.*.debug=false"));
 }
 
 double threadCpuSeconds()

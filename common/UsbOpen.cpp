@@ -3,6 +3,7 @@
 #include "UsbOpen.h"
 
 #include "usb/UsbAccess.h"
+#include "LogCategories.h"
 
 #include <QtDebug>
 
@@ -12,7 +13,7 @@ constexpr uint32_t pipeTimeoutMs = 1000;
 
 std::unique_ptr<usb::Device> openUsbDevice(const QString &path, quint8 *bulkInPipe)
 {
-    qDebug("Open\n");
+    qCDebug(lcKitUsb, "Open\n");
     *bulkInPipe = 0;
     std::unique_ptr<usb::Device> device = usb::openDevice(path.toStdString());
     if (!device)
@@ -24,7 +25,7 @@ std::unique_ptr<usb::Device> openUsbDevice(const QString &path, quint8 *bulkInPi
             if (!pipe)
                 continue;  // a pipe that cannot be queried is skipped
             if (pipe->type == usb::PipeType::Bulk && (pipe->id & 0x80) != 0) {
-                qDebug("Endpoint index: %d Pipe type: Bulk Pipe ID: %c.\n", index, pipe->id);
+                qCDebug(lcKitUsb, "Endpoint index: %d Pipe type: Bulk Pipe ID: %c.\n", index, pipe->id);
                 *bulkInPipe = pipe->id;
                 break;
             }
@@ -32,6 +33,6 @@ std::unique_ptr<usb::Device> openUsbDevice(const QString &path, quint8 *bulkInPi
     }
 
     if (device->setPipeTimeout(*bulkInPipe, pipeTimeoutMs) != usb::Outcome::Ok)
-        qDebug("Failed to set timeout on pipe\n");
+        qCDebug(lcKitUsb, "Failed to set timeout on pipe\n");
     return device;
 }

@@ -5,8 +5,8 @@
 // A download decodes up to 130 000 pages of four records, so the well-formed fields are read by hand;
 // every other form goes through Qt's parsers, whose results the hand-written paths reproduce exactly.
 #include "PositionRecord.h"
+#include "LogCategories.h"
 
-#include <QLoggingCategory>
 #include <QString>
 
 #include <cmath>
@@ -20,10 +20,10 @@ constexpr double notANumber = std::numeric_limits<double>::quiet_NaN();
 // of the decimal text, as a full string-to-double conversion gives.
 constexpr double powersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11};
 
-// qDebug formats its text even when debug output is switched off; the per-record lines skip that.
+// The time line is assembled by hand, and only when someone reads it.
 bool debugEnabled()
 {
-    return QLoggingCategory::defaultCategory()->isDebugEnabled();
+    return lcDownload().isDebugEnabled();
 }
 
 bool isDigit(char c)
@@ -135,13 +135,11 @@ double coordinateField(const char *field, int width, int integerWidth, const cha
 {
     for (int i = 0; i < width; ++i) {
         if (field[i] == '.') {
-            if (debugEnabled())
-                qDebug("%s", v1Line);
+            qCDebug(lcDownload, "%s", v1Line);
             return decimalField(field, width);
         }
     }
-    if (debugEnabled())
-        qDebug("%s", v5Line);
+    qCDebug(lcDownload, "%s", v5Line);
     int integerPart = 0;
     int fractionPart = 0;
     if (!integerField(field, integerWidth, &integerPart)
@@ -194,7 +192,7 @@ void logTime(const QTime &time)
         return;
     char text[] = "hhmmss.zzz";
     if (!time.isValid()) {
-        qDebug("\n");
+        qCDebug(lcDownload, "\n");
         return;
     }
     const int fields[] = {time.hour(), time.minute(), time.second()};
@@ -205,7 +203,7 @@ void logTime(const QTime &time)
     text[7] = char('0' + time.msec() / 100);
     text[8] = char('0' + time.msec() / 10 % 10);
     text[9] = char('0' + time.msec() % 10);
-    qDebug("%s\n", text);
+    qCDebug(lcDownload, "%s\n", text);
 }
 }
 

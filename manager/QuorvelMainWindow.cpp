@@ -8,6 +8,7 @@
 #include "USBDetector.h"
 #include "USBDeviceListWidgetItem.h"
 #include "UsbAccessNotice.h"
+#include "LogCategories.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -34,8 +35,9 @@ bool isModuleName(const QString &text)
 QuorvelMainWindow::QuorvelMainWindow(QWidget *parent)
     : QMainWindow(parent),
       ui(new Ui::QuorvelMainWindow),
-      textPrompt([](QWidget *owner, const QString &title, const QString &label, bool *ok) {
-          return QInputDialog::getText(owner, title, label, QLineEdit::Normal, QString(), ok);
+      textPrompt([](QWidget *owner, const QString &title, const QString &label,
+                    const QString &text, bool *ok) {
+          return QInputDialog::getText(owner, title, label, QLineEdit::Normal, text, ok);
       }),
       errorBox([](QWidget *owner, const QString &title, const QString &text) {
           QMessageBox::critical(owner, title, text, QMessageBox::Ok);
@@ -72,6 +74,9 @@ QuorvelMainWindow::QuorvelMainWindow(QWidget *parent)
             SLOT(eraseAllFinished(QList<USBDeviceDesc>)));
     connect(communicator, SIGNAL(saveFinished(USBDeviceDesc)), this,
             SLOT(saveFinished(USBDeviceDesc)));
+    // Queued like the others, so it arrives just before the saveFailed it explains.
+    connect(communicator, &USBCommunicator::saveFailure, this,
+            [this](const USBDeviceDesc &, const DownloadFailure &failure) { lastFailure = failure; });
     connect(communicator, SIGNAL(saveFailed(USBDeviceDesc)), this, SLOT(saveFailed(USBDeviceDesc)));
     connect(communicator, SIGNAL(saveAllFinished(QList<USBDeviceDesc>)), this,
             SLOT(saveAllFinished(QList<USBDeviceDesc>)));
@@ -166,20 +171,20 @@ void QuorvelMainWindow::updateControls()
 
 void QuorvelMainWindow::addDevice(USBDeviceDesc devDesc)
 {
-    qDebug("Device %s added\n", qUtf8Printable(devDesc.serialNumber));
+    qCDebug(lcManagerWindow, "Device %s added\n", qUtf8Printable(devDesc.serialNumber));
     ui->listWidget->addItem(new USBDeviceListWidgetItem(devDesc));
 }
 
 void QuorvelMainWindow::removeDevice(USBDeviceDesc devDesc)
 {
-    qDebug("Device %s removed\n", qUtf8Printable(devDesc.serialNumber));
+    qCDebug(lcManagerWindow, "Device %s removed\n", qUtf8Printable(devDesc.serialNumber));
     for (int row = 0; row < ui->listWidget->count();) {
         auto *entry = static_cast<USBDeviceListWidgetItem *>(ui->listWidget->item(row));
         if (!entry->descriptor().sameDevice(devDesc)) {
             ++row;
             continue;
         }
-        qDebug("Found!\n");
+        qCDebug(lcManagerWindow, "Found!\n");
         delete entry;
     }
 }
@@ -192,7 +197,7 @@ void QuorvelMainWindow::on_listWidget_itemSelectionChanged()
 
     if (entries.isEmpty()) {
         ui->label->setText(tr("Aucun module séléctionné"));
-        qDebug("No item selected\n");
+        qCDebug(lcManagerWindow, "No item selected\n");
     } else if (entries.size() == 1) {
         const USBDeviceDesc &dev = entries.first()->descriptor();
         ui->label->setText(tr("Nom : %1\n").arg(dev.name)
@@ -208,7 +213,7 @@ void QuorvelMainWindow::on_listWidget_itemSelectionChanged()
     }
 
     for (const USBDeviceListWidgetItem *entry : entries)
-        qDebug("Item %s selected\n", qUtf8Printable(entry->descriptor().serialNumber));
+        qCDebug(lcManagerWindow, "Item %s selected\n", qUtf8Printable(entry->descriptor().serialNumber));
 }
 
 void QuorvelMainWindow::on_pushButton_clicked()
@@ -244,8 +249,11 @@ void QuorvelMainWindow::on_pushButton_3_clicked()
 
 void QuorvelMainWindow::on_pushButton_4_clicked()
 {
+    // The dialog starts from the module's current name.
+    const QList<USBDeviceListWidgetItem *> selected = selectedEntries();
+    const QString current = selected.isEmpty() ? QString() : selected.first()->descriptor().name;
     bool accepted = false;
-    const QString name = textPrompt(this, tr("Modifier le nom"), tr("Nom"), &accepted);
+    const QString name = textPrompt(this, tr("Modifier le nom"), tr("Nom"), current, &accepted);
     if (!accepted || !isModuleName(name)) {
         errorBox(this, tr("Erreur"),
                  tr("Le nom doit contenir au plus 8 caractères alpha numériques."));
@@ -264,17 +272,17 @@ void QuorvelMainWindow::on_pushButton_4_clicked()
 
 void QuorvelMainWindow::deviceInfo(USBDeviceDesc dev)
 {
-    qDebug("deviceInfo %s\n", qUtf8Printable(dev.serialNumber));
+    qCDebug(lcManagerWindow, "deviceInfo %s\n", qUtf8Printable(dev.serialNumber));
 }
 
 void QuorvelMainWindow::eraseFinished(USBDeviceDesc dev)
 {
-    qDebug("eraseFinished %s\n", qUtf8Printable(dev.serialNumber));
+    qCDebug(lcManagerWindow, "eraseFinished %s\n", qUtf8Printable(dev.serialNumber));
 }
 
 void QuorvelMainWindow::eraseAllFinished(QList<USBDeviceDesc>)
 {
-    qDebug("eraseAllFinished\n");
+    qCDebug(lcManagerWindow, "eraseAllFinished\n");
     busy = false;
     ui->progressBar->setRange(0, 100);
     updateControls();
@@ -282,25 +290,70 @@ void QuorvelMainWindow::eraseAllFinished(QList<USBDeviceDesc>)
 
 void QuorvelMainWindow::saveFinished(USBDeviceDesc dev)
 {
-    qDebug("saveFinished %s\n", qUtf8Printable(dev.serialNumber));
+    qCDebug(lcManagerWindow, "saveFinished %s\n", qUtf8Printable(dev.serialNumber));
+    // Only a module read to its end shows a full bar.
+    ui->progressBar->setValue(100);
 }
 
 void QuorvelMainWindow::saveFailed(USBDeviceDesc dev)
 {
-    qDebug("saveFailed %s\n", qUtf8Printable(dev.serialNumber));
-    errorBox(this, tr("Erreur"), tr("L'enregistrement des données de %1 a échoué").arg(dev.name));
+    qCDebug(lcManagerWindow, "saveFailed %s\n", qUtf8Printable(dev.serialNumber));
+    const DownloadFailure failure = lastFailure;
+    lastFailure = DownloadFailure();
+    errorBox(this, tr("Erreur"),
+             tr("L'enregistrement des données de %1 a échoué").arg(dev.name) + failureText(failure));
+}
+
+QString QuorvelMainWindow::failureText(const DownloadFailure &failure) const
+{
+    QString cause;
+    switch (failure.cause) {
+    case DownloadFailure::Cause::ModuleUnplugged:
+        cause = tr("Le module a été débranché.");
+        break;
+    case DownloadFailure::Cause::ModuleTimeout:
+        cause = tr("Le module ne répond plus.");
+        break;
+    case DownloadFailure::Cause::ReadError:
+        cause = tr("Erreur de lecture du module.");
+        break;
+    case DownloadFailure::Cause::DiskFull:
+        cause = tr("Le disque est plein.");
+        break;
+    case DownloadFailure::Cause::FolderMissing:
+        cause = tr("Le répertoire de sauvegarde n'existe plus.");
+        break;
+    case DownloadFailure::Cause::FolderNotWritable:
+        cause = tr("Le répertoire de sauvegarde n'est pas accessible en écriture.");
+        break;
+    case DownloadFailure::Cause::FileNotWritable:
+        cause = failure.systemMessage.isEmpty()
+                    ? tr("Un fichier de trace ne peut pas être écrit.")
+                    : tr("Un fichier de trace ne peut pas être écrit (%1).").arg(failure.systemMessage);
+        break;
+    case DownloadFailure::Cause::None:
+        return QString();
+    }
+    QString text = QLatin1Char('\n') + cause;
+    if (!failure.trackFile.isEmpty()) {
+        const QString file = QDir::toNativeSeparators(failure.trackFile);
+        text += QLatin1Char('\n')
+                + (failure.trackFileKept ? tr("Fichier incomplet : %1").arg(file)
+                                         : tr("Fichier non écrit : %1").arg(file));
+    }
+    return text;
 }
 
 void QuorvelMainWindow::saveAllFinished(QList<USBDeviceDesc>)
 {
-    qDebug("saveAllFinished\n");
+    qCDebug(lcManagerWindow, "saveAllFinished\n");
     busy = false;
     updateControls();
 }
 
 void QuorvelMainWindow::memoryState(USBDeviceDesc dev, MemoryState state)
 {
-    qDebug("memoryState %s\n", qUtf8Printable(dev.serialNumber));
+    qCDebug(lcManagerWindow, "memoryState %s\n", qUtf8Printable(dev.serialNumber));
     QString text = tr("Stockage total : %1\n").arg(state.totalSize)
                    + tr("Stockage utilisé : %1").arg(state.usedSize);
     // A module that reports no memory (or whose read failed) has no meaningful share to show.
@@ -322,7 +375,9 @@ void QuorvelMainWindow::showProgress(const USBDeviceDesc &dev, int percent)
 
 void QuorvelMainWindow::saveProgress(USBDeviceDesc dev, int percent)
 {
-    showProgress(dev, percent);
+    // The reading runs past the used size to the end of the last sector, so 100 comes before the
+    // end: the bar shows it only when the module's download has finished.
+    showProgress(dev, qMin(percent, 99));
 }
 
 void QuorvelMainWindow::eraseProgress(USBDeviceDesc dev, int percent)

@@ -4,6 +4,7 @@
 // memory read of a single selected module, which it makes itself).
 #pragma once
 
+#include "DownloadFailure.h"
 #include "MemoryState.h"
 #include "USBDeviceDesc.h"
 
@@ -28,9 +29,10 @@ class QuorvelMainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    // Asks the user for a text; returns it and sets *ok to whether the dialog was accepted.
+    // Asks the user for a text, starting from `text`; returns it and sets *ok to whether the
+    // dialog was accepted.
     using TextPrompt = std::function<QString(QWidget *parent, const QString &title,
-                                             const QString &label, bool *ok)>;
+                                             const QString &label, const QString &text, bool *ok)>;
     // Shows an error to the user and returns once it has been acknowledged.
     using ErrorBox =
         std::function<void(QWidget *parent, const QString &title, const QString &text)>;
@@ -88,6 +90,8 @@ private:
     QList<USBDeviceListWidgetItem *> selectedEntries() const;
     QList<USBDeviceDesc> selectedDescriptors() const;
     void showProgress(const USBDeviceDesc &dev, int percent);
+    // The cause of a failed download and the track file it concerns, in the user's words.
+    QString failureText(const DownloadFailure &failure) const;
 
     Ui::QuorvelMainWindow *ui;
     USBCommunicator *communicator;
@@ -95,6 +99,8 @@ private:
     QTimer *refreshTimer;
     int selectedCount = 0;
     bool busy = false;
+    // Why the download that fails next failed (the worker says it just before saveFailed).
+    DownloadFailure lastFailure;
     TextPrompt textPrompt;
     ErrorBox errorBox;
     QuestionBox questionBox;

@@ -140,7 +140,7 @@ QByteArray TrackCsv::headerLine()
 {
     return QStringLiteral("Temps;Latitude (degr\u00e9s d\u00e9cimaux);Longitude (degr\u00e9s d\u00e9cimaux);"
                           "Altitude (m);Vitesse;PDOP;HDOP;VDOP\r\n")
-        .toLocal8Bit();
+        .toUtf8();
 }
 
 QByteArray TrackCsv::line(const PositionRecord &record)

@@ -10,7 +10,8 @@ struct PositionRecord;
 class TrackCsv
 {
 public:
-    // "Temps;Latitude (degrés décimaux);...;VDOP\r\n" in the system's local 8-bit encoding.
+    // "Temps;Latitude (degrés décimaux);...;VDOP\r\n" in UTF-8, whatever the system's encoding, so
+    // that a file has the same bytes on every machine.
     static QByteArray headerLine();
 
     // Time "dd/MM/yyyy hh:mm:ss.zzz" (empty when invalid), latitude and longitude in decimal degrees

@@ -2,15 +2,66 @@
 // sector is its header, the other 255 hold four 64-byte position records each (0xFF = empty slot).
 #include "TrackDownloader.h"
 
+#include "LogCategories.h"
 #include "PositionRecord.h"
 #include "SectorHeader.h"
 #include "TrackCsv.h"
 #include "TrackObserver.h"
 
+#include <QFileInfo>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cerrno>
+#endif
+
 namespace
 {
 constexpr int recordsPerPage = TrackDownloader::pageSize / PositionRecord::size;
 constexpr quint32 pageCount = TrackDownloader::memorySize / TrackDownloader::pageSize;
+
+// The system's error code of the file operation that just failed.
+int lastSystemError()
+{
+#ifdef Q_OS_WIN
+    return int(GetLastError());
+#else
+    return errno;
+#endif
+}
+
+bool isDiskFull(int error)
+{
+#ifdef Q_OS_WIN
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+#else
+    return error == ENOSPC || error == EDQUOT;
+#endif
+}
+
+bool isReadOnlyFileSystem(int error)
+{
+#ifdef Q_OS_WIN
+    return error == ERROR_WRITE_PROTECT;
+#else
+    return error == EROFS;
+#endif
+}
+
+// Why a track's file could not be created in `folder`: the folder itself, its file system, or
+// only that one file.
+DownloadFailure::Cause openFailureCause(int error, const QString &folder)
+{
+    const QFileInfo info(folder);
+    if (!info.isDir())
+        return DownloadFailure::Cause::FolderMissing;
+    if (isDiskFull(error))
+        return DownloadFailure::Cause::DiskFull;
+    if (isReadOnlyFileSystem(error) || !info.isWritable())
+        return DownloadFailure::Cause::FolderNotWritable;
+    return DownloadFailure::Cause::FileNotWritable;
+}
 }
 
 TrackDownloader::TrackDownloader(const QString &moduleName, const QString &serialNumber,
@@ -25,9 +76,18 @@ TrackDownloader::Result TrackDownloader::run(const PageReader &readPage, qint32 
     const qint32 usedPages = usedSize / pageSize;
     int lastPercent = 0;
     char page[pageSize];
+    m_failure = DownloadFailure();
+    m_usedNames.clear();
 
     for (quint32 pageIndex = 0; pageIndex < pageCount; ++pageIndex) {
         if (readPage(page, pageIndex, pageSize) != pageSize) {
+            DownloadFailure readFailure;
+            readFailure.cause = DownloadFailure::Cause::ReadError;
+            if (m_file.isOpen()) {
+                readFailure.trackFile = m_file.fileName();
+                readFailure.trackFileKept = true;
+            }
+            m_failure = readFailure;
             closeFile();
             return Result::Failed;
         }
@@ -39,6 +99,11 @@ TrackDownloader::Result TrackDownloader::run(const PageReader &readPage, qint32 
         } else {
             writeRecords(page);
         }
+        // Nothing more could be written anywhere: reading on would be for nothing.
+        if (m_failure.endsDownload()) {
+            closeFile();
+            return Result::Failed;
+        }
 
         const quint32 pagesRead = pageIndex + 1;
         const int percent = usedPages > 0 ? int(pagesRead * 100.0 / usedPages) : 100;
@@ -48,7 +113,29 @@ TrackDownloader::Result TrackDownloader::run(const PageReader &readPage, qint32 
         }
     }
     closeFile();
-    return m_failed ? Result::Failed : Result::Finished;
+    return m_failure.failed() ? Result::Failed : Result::Finished;
+}
+
+QString TrackDownloader::uniqueName(const QString &name)
+{
+    QString candidate = name;
+    for (int n = 2; m_usedNames.contains(candidate); ++n)
+        candidate = name.chopped(4) + QStringLiteral("_%1.csv").arg(n);
+    m_usedNames.insert(candidate);
+    return candidate;
+}
+
+void TrackDownloader::fileFailed(DownloadFailure::Cause cause, bool kept)
+{
+    DownloadFailure failure;
+    failure.cause = cause;
+    // The first failure is the one told, unless a later one ends the download.
+    if (m_failure.failed() && (m_failure.endsDownload() || !failure.endsDownload()))
+        return;
+    m_failure.cause = cause;
+    m_failure.trackFile = m_file.fileName();
+    m_failure.trackFileKept = kept;
+    m_failure.systemMessage = m_file.errorString();
 }
 
 void TrackDownloader::startTrack(const SectorHeader &header)
@@ -58,22 +145,29 @@ void TrackDownloader::startTrack(const SectorHeader &header)
     const char *frequency = header.frequency.constData();
     if (!header.trackStart) {
         // The open file, if any, goes on with this sector's records.
-        qDebug("Continuing record from %s at %s (freq %s)\n", date, time, frequency);
+        qCDebug(lcDownload, "Continuing record from %s at %s (freq %s)\n", date, time, frequency);
         return;
     }
-    qDebug("Found record from %s at %s (freq %s)\n", date, time, frequency);
+    qCDebug(lcDownload, "Found record from %s at %s (freq %s)\n", date, time, frequency);
     closeFile();
-    m_file.setFileName(m_outDirectory + QLatin1Char('/')
-                       + TrackCsv::fileName(m_moduleName, m_serialNumber, header.date, header.time));
+    // Two tracks of one download with the same header stamp (a module without a fix writes the
+    // same one) must not overwrite each other.
+    const QString name =
+        uniqueName(TrackCsv::fileName(m_moduleName, m_serialNumber, header.date, header.time));
+    m_file.setFileName(m_outDirectory + QLatin1Char('/') + name);
     // Unbuffered: every line reaches the file as soon as it is complete.
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        qDebug("openFile failed\n");
-        m_failed = true;
+        const int error = lastSystemError();
+        qCDebug(lcDownload, "openFile failed\n");
+        fileFailed(openFailureCause(error, QFileInfo(m_file.fileName()).absolutePath()), false);
         return;
     }
+    m_trackHasRecords = false;
+    if (!write(TrackCsv::headerLine()))
+        return;
+    m_trackObserved = m_observer != nullptr;
     if (m_observer)
         m_observer->trackStarted(m_file.fileName());
-    write(TrackCsv::headerLine());
 }
 
 void TrackDownloader::writeRecords(const char *page)
@@ -95,25 +189,37 @@ void TrackDownloader::writeRecords(const char *page)
         }
     }
     // One write per page of complete lines: the file is up to date after every page read.
-    if (m_pageLines.isEmpty())
+    if (m_pageLines.isEmpty() || !write(m_pageLines))
         return;
-    write(m_pageLines);
-    // The observer sees the records that reached the file (a failed write closed it).
-    if (m_observer && m_file.isOpen()) {
+    m_trackHasRecords = true;
+    // The observer sees the records that reached the file.
+    if (m_trackObserved) {
         for (int i = 0; i < writtenCount; ++i)
             m_observer->recordWritten(written[i]);
     }
 }
 
-void TrackDownloader::write(const QByteArray &bytes)
+bool TrackDownloader::write(const QByteArray &bytes)
 {
     if (m_file.write(bytes) == bytes.size())
-        return;
-    // A full disk or a lost folder: keep what was written, drop the rest of this track.
-    qDebug("Failed to write %s: %s\n", qUtf8Printable(m_file.fileName()),
-           qUtf8Printable(m_file.errorString()));
-    m_failed = true;
+        return true;
+    const int error = lastSystemError();
+    // A full disk or a lost folder: keep what was written, drop the rest of this track. A file
+    // that holds no record (at most part of its header) is not left behind.
+    qCDebug(lcDownload, "Failed to write %s: %s\n", qUtf8Printable(m_file.fileName()),
+            qUtf8Printable(m_file.errorString()));
+    const bool keep = m_trackHasRecords;
+    DownloadFailure::Cause cause = DownloadFailure::Cause::FileNotWritable;
+    if (isDiskFull(error))
+        cause = DownloadFailure::Cause::DiskFull;
+    else if (isReadOnlyFileSystem(error))
+        cause = DownloadFailure::Cause::FolderNotWritable;
+    fileFailed(cause, keep);
+    const QString path = m_file.fileName();
     closeFile();
+    if (!keep)
+        QFile::remove(path);
+    return false;
 }
 
 void TrackDownloader::closeFile()
@@ -121,6 +227,7 @@ void TrackDownloader::closeFile()
     if (!m_file.isOpen())
         return;
     m_file.close();
-    if (m_observer)
+    if (m_trackObserved)
         m_observer->trackEnded();
+    m_trackObserved = false;
 }

@@ -2,8 +2,11 @@
 // sector headers, and writes one CSV file per track into the chosen folder.
 #pragma once
 
+#include "DownloadFailure.h"
+
 #include <QByteArray>
 #include <QFile>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -20,7 +23,8 @@ public:
     using ProgressSink = std::function<void(int percent)>;
 
     // Failed: a page could not be read, or a track file could not be opened or written. Every file
-    // that could be written stays on disk, closed.
+    // that could be written stays on disk, closed; a file of which nothing could be written is
+    // removed. A full disk or a folder that takes no file ends the download at once.
     enum class Result { Finished, Failed };
 
     static constexpr quint32 memorySize = 0x2000000;  // 32 MiB of flash
@@ -32,8 +36,14 @@ public:
 
     // Reads until a sector header without '*' or the end of the memory. The percentage is pages
     // read × 100 / (usedSize / 256) and goes past 100 when the last sector is read beyond the used
-    // size; with less than one used page it is 100 from the first page read.
+    // size; with less than one used page it is 100 from the first page read. Within one run, a track
+    // whose file name was already taken by an earlier track (same header date and time) gets "_2",
+    // "_3"... before ".csv"; files of earlier runs are replaced.
     Result run(const PageReader &readPage, qint32 usedSize, const ProgressSink &progress);
+
+    // Why the last run failed: a failed page read is ReadError here (the reader knows more), and
+    // it wins over a file error seen before it; otherwise the first file error.
+    const DownloadFailure &failure() const { return m_failure; }
 
     // Told of every track file opened and closed and of every record written into one; none by
     // default. The CSV output does not depend on it.
@@ -42,14 +52,20 @@ public:
 private:
     void startTrack(const SectorHeader &header);
     void writeRecords(const char *page);
-    void write(const QByteArray &bytes);
+    // False when the write failed: the file is then closed, and removed if it held no record.
+    bool write(const QByteArray &bytes);
     void closeFile();
+    QString uniqueName(const QString &name);
+    void fileFailed(DownloadFailure::Cause cause, bool kept);
 
     QString m_moduleName;
     QString m_serialNumber;
     QString m_outDirectory;
-    QFile m_file;           // the current track's file, when open
-    QByteArray m_pageLines; // the lines of the page being converted
-    bool m_failed = false;  // a file could not be opened or written
+    QFile m_file;             // the current track's file, when open
+    bool m_trackHasRecords = false;
+    bool m_trackObserved = false;  // the observer was told of the current track
+    QByteArray m_pageLines;   // the lines of the page being converted
+    QSet<QString> m_usedNames;  // file names given to the tracks of this run
+    DownloadFailure m_failure;
     TrackObserver *m_observer = nullptr;
 };

@@ -6,6 +6,7 @@
 #include "USBDevice.h"
 
 #include "BackgroundThread.h"
+#include "LogCategories.h"
 
 #include <QThread>
 
@@ -33,19 +34,19 @@ USBCommunicator::~USBCommunicator()
 
 void USBCommunicator::getDeviceInfo(USBDeviceDesc dev)
 {
-    qDebug("getDeviceInfo %s\n", qUtf8Printable(dev.serialNumber));
+    qCDebug(lcWorker, "getDeviceInfo %s\n", qUtf8Printable(dev.serialNumber));
     emit deviceInfo(dev.device->getDeviceInfo());
 }
 
 void USBCommunicator::setName(USBDeviceDesc dev, QString name)
 {
-    qDebug("setName %s -> %s\n", qUtf8Printable(dev.serialNumber), qUtf8Printable(name));
+    qCDebug(lcWorker, "setName %s -> %s\n", qUtf8Printable(dev.serialNumber), qUtf8Printable(name));
     dev.device->setName(name);
 }
 
 void USBCommunicator::eraseData(USBDeviceDesc dev)
 {
-    qDebug("eraseData %s\n", qUtf8Printable(dev.serialNumber));
+    qCDebug(lcWorker, "eraseData %s\n", qUtf8Printable(dev.serialNumber));
     emit eraseProgress(dev, 0);
     char page[USBDevice::pageSize];
     for (int sector = 0; sector < sectorCount; ++sector) {
@@ -55,9 +56,9 @@ void USBCommunicator::eraseData(USBDeviceDesc dev)
                            [](char byte) { return static_cast<unsigned char>(byte) == 0xFF; });
         // A sector whose first page cannot be read is erased as well.
         if (!blank) {
-            qDebug("Erasing sector at 0x%08x\n", firstPage * USBDevice::pageSize);
+            qCDebug(lcWorker, "Erasing sector at 0x%08x\n", firstPage * USBDevice::pageSize);
             dev.device->eraseSector(firstPage);
-            qDebug("Done\n");
+            qCDebug(lcWorker, "Done\n");
         }
         emit eraseProgress(dev, int((sector + 1) * int(pagesPerSector) * 100.0 / totalPages));
     }
@@ -74,21 +75,32 @@ void USBCommunicator::eraseData(QList<USBDeviceDesc> dList)
 
 void USBCommunicator::saveData(USBDeviceDesc dev, QString outDirectory)
 {
-    qDebug("saveData %s -> %s\n", qUtf8Printable(dev.serialNumber), qUtf8Printable(outDirectory));
+    qCDebug(lcWorker, "saveData %s -> %s\n", qUtf8Printable(dev.serialNumber),
+            qUtf8Printable(outDirectory));
     emit saveProgress(dev, 0);
     USBDevice *device = dev.device;
     const MemoryState memory = device->getMemoryInfo();
     TrackDownloader downloader(dev.name, dev.serialNumber, outDirectory);
     downloader.setObserver(m_trackObserver);
+    usb::Outcome readOutcome = usb::Outcome::Ok;
     const TrackDownloader::Result result = downloader.run(
-        [device](char *buffer, quint32 pageIndex, int capacity) {
-            return device->readPage(buffer, pageIndex, capacity);
+        [device, &readOutcome](char *buffer, quint32 pageIndex, int capacity) {
+            return device->readPage(buffer, pageIndex, capacity, &readOutcome);
         },
         memory.usedSize, [this, &dev](int percent) { emit saveProgress(dev, percent); });
-    if (result == TrackDownloader::Result::Finished)
+    if (result == TrackDownloader::Result::Finished) {
         emit saveFinished(dev);
-    else
-        emit saveFailed(dev);
+        return;
+    }
+    DownloadFailure failure = downloader.failure();
+    if (failure.cause == DownloadFailure::Cause::ReadError) {
+        if (readOutcome == usb::Outcome::NoDevice)
+            failure.cause = DownloadFailure::Cause::ModuleUnplugged;
+        else if (readOutcome == usb::Outcome::Timeout)
+            failure.cause = DownloadFailure::Cause::ModuleTimeout;
+    }
+    emit saveFailure(dev, failure);
+    emit saveFailed(dev);
 }
 
 void USBCommunicator::saveData(QList<USBDeviceDesc> dList, QString outDirectory)
@@ -100,7 +112,7 @@ void USBCommunicator::saveData(QList<USBDeviceDesc> dList, QString outDirectory)
 
 void USBCommunicator::getMemoryState(USBDeviceDesc dev)
 {
-    qDebug("getMemoryState %s\n", qUtf8Printable(dev.serialNumber));
+    qCDebug(lcWorker, "getMemoryState %s\n", qUtf8Printable(dev.serialNumber));
     emit memoryState(dev, dev.device->getMemoryInfo());
 }
 

@@ -2,6 +2,7 @@
 // bootloader) one request at a time on a thread of its own, and reports back by signals.
 #pragma once
 
+#include "DownloadFailure.h"
 #include "MemoryState.h"
 #include "USBDeviceDesc.h"
 
@@ -36,6 +37,8 @@ signals:
     void saveAllFinished(QList<USBDeviceDesc> dList);
     void saveProgress(USBDeviceDesc dev, int percent);
     void memoryState(USBDeviceDesc dev, MemoryState state);
+    // Why a download failed; sent just before its saveFailed.
+    void saveFailure(USBDeviceDesc dev, DownloadFailure failure);
 
 public slots:
     void getDeviceInfo(USBDeviceDesc dev);

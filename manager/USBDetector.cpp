@@ -6,6 +6,7 @@
 #include "UsbAccess.h"
 
 #include "BackgroundThread.h"
+#include "LogCategories.h"
 
 #include <QThread>
 
@@ -46,11 +47,14 @@ usb::Guid USBDetector::interfaceClass()
 
 void USBDetector::updateDevices()
 {
-    qDebug("updateDevices started\n");
+    qCDebug(lcDetector, "updateDevices started\n");
 
     QList<USBDevice *> present;
-    for (const std::string &path : usb::listDevicePaths(interfaceClass()))
-        present.append(new USBDevice(QString::fromStdString(path)));
+    for (const std::string &path : usb::listDevicePaths(interfaceClass())) {
+        // A module whose path could not be read is not found in this pass.
+        if (!path.empty())
+            present.append(new USBDevice(QString::fromStdString(path)));
+    }
 
     for (int i = 0; i < m_devices.size();) {
         USBDevice *device = m_devices.at(i);
@@ -73,5 +77,5 @@ void USBDetector::updateDevices()
         emit deviceAdded(device->getDeviceInfo());
     }
 
-    qDebug("updateDevices done\n");
+    qCDebug(lcDetector, "updateDevices done\n");
 }

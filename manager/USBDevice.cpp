@@ -3,6 +3,7 @@
 #include "USBDevice.h"
 
 #include "UsbOpen.h"
+#include "LogCategories.h"
 
 #include <QThread>
 #include <cstring>
@@ -63,8 +64,8 @@ USBDevice::USBDevice(const QString &path)
 
 USBDevice::~USBDevice()
 {
-    qDebug("USBDevice %p : destructor called\n", static_cast<void *>(this));
-    qDebug("Close\n");
+    qCDebug(lcModule, "USBDevice %p : destructor called\n", static_cast<void *>(this));
+    qCDebug(lcModule, "Close\n");
     m_device.reset();
 }
 
@@ -87,7 +88,8 @@ USBDeviceDesc USBDevice::getDeviceInfo()
     quint8 record[deviceInfoSize] = {};
     const usb::Transfer t = controlTransfer(deviceToHost, requestDeviceInfo, deviceInfoSize, record);
     if (!t.ok() || t.transferred == 0) {
-        qDebug("Failed to get device info (0x%08x)\n", static_cast<unsigned>(t.outcome));
+        // The system's own code, for whoever reads the log against the platform's documentation.
+        qCDebug(lcModule, "Failed to get device info (0x%08x)\n", static_cast<unsigned>(t.systemError));
         return desc;
     }
     desc.serialNumber = textField(record, serialSize);
@@ -103,7 +105,8 @@ MemoryState USBDevice::getMemoryInfo()
     quint8 record[memoryInfoSize] = {};
     const usb::Transfer t = controlTransfer(deviceToHost, requestMemoryInfo, memoryInfoSize, record);
     if (!t.ok() || t.transferred == 0) {
-        qDebug("Failed to get memory info (0x%08x)\n", static_cast<unsigned>(t.outcome));
+        // The system's own code, for whoever reads the log against the platform's documentation.
+        qCDebug(lcModule, "Failed to get memory info (0x%08x)\n", static_cast<unsigned>(t.systemError));
         return state;
     }
     state.totalSize = readLe32(record);
@@ -114,44 +117,52 @@ MemoryState USBDevice::getMemoryInfo()
 
 void USBDevice::setName(const QString &name)
 {
-    // The record holds 8 bytes: a longer name loses its last characters, never half of one.
+    // The record holds 8 bytes: a longer name loses its last characters, never half of one. UTF-8,
+    // as the identity is read back, whatever the system's encoding.
     QString kept = name;
-    QByteArray encoded = kept.toLocal8Bit();
+    QByteArray encoded = kept.toUtf8();
     while (encoded.size() > nameSize) {
         kept.chop(1);
-        encoded = kept.toLocal8Bit();
+        encoded = kept.toUtf8();
     }
     quint8 record[nameSize] = {};
     std::memcpy(record, encoded.constData(), static_cast<size_t>(encoded.size()));
     controlTransfer(hostToDevice, requestSetName, nameSize, record);
 }
 
-int USBDevice::readPage(char *buffer, quint32 pageIndex, int capacity)
+int USBDevice::readPage(char *buffer, quint32 pageIndex, int capacity, usb::Outcome *outcome)
 {
-    if (capacity < pageSize)
+    const auto failed = [outcome](usb::Outcome reason) {
+        if (outcome)
+            *outcome = reason;
         return -1;
+    };
+    if (capacity < pageSize)
+        return failed(usb::Outcome::IoError);
 
     quint8 position[4];
     writeLe32(position, pageIndex);
     const usb::Transfer t = controlTransfer(hostToDevice, requestReadPosition, sizeof position, position);
     if (!t.ok() || t.transferred == 0) {
-        qDebug("Failed to set read position\n");
-        return -1;
+        qCDebug(lcModule, "Failed to set read position\n");
+        return failed(t.ok() ? usb::Outcome::IoError : t.outcome);
     }
 
     for (int slice = 0; slice < pageSize / bulkSliceSize; ++slice) {
         if (!m_device)
-            return -1;
+            return failed(usb::Outcome::NoDevice);
         // A short slice is accepted; the next one still lands at its own 64-byte offset. The bytes the
         // module did not send read as erased flash, never as what the buffer held before (a previous
         // page's record would otherwise be written again).
         quint8 *slicePtr = reinterpret_cast<quint8 *>(buffer) + bulkSliceSize * slice;
         const usb::Transfer r = m_device->bulkRead(m_bulkPipe, slicePtr, bulkSliceSize);
         if (!r.ok() || r.transferred == 0)
-            return -1;
+            return failed(r.ok() ? usb::Outcome::IoError : r.outcome);
         if (r.transferred < bulkSliceSize)
             std::memset(slicePtr + r.transferred, 0xFF, bulkSliceSize - r.transferred);
     }
+    if (outcome)
+        *outcome = usb::Outcome::Ok;
     return pageSize;
 }
 
@@ -160,7 +171,7 @@ void USBDevice::eraseSector(quint32 pageIndex)
     quint8 position[4];
     writeLe32(position, pageIndex);
     if (!controlTransfer(hostToDevice, requestEraseSector, sizeof position, position).ok()) {
-        qDebug("Erasing failed\n");
+        qCDebug(lcModule, "Erasing failed\n");
         return;
     }
 
@@ -169,13 +180,13 @@ void USBDevice::eraseSector(quint32 pageIndex)
         quint8 status = 0;
         const usb::Transfer t = controlTransfer(deviceToHost, requestEraseStatus, 1, &status);
         if (!t.ok() || t.transferred != 1) {
-            qDebug("Erasing failed\n");
+            qCDebug(lcModule, "Erasing failed\n");
             return;
         }
         if (status == 0)
             return;
         if (poll >= m_erasePollLimit) {
-            qDebug("Erasing failed\n");
+            qCDebug(lcModule, "Erasing failed\n");
             return;
         }
         QThread::msleep(erasePollPauseMs);
@@ -196,15 +207,15 @@ bool USBDevice::enterBootloader()
 void USBDevice::take()
 {
     const int count = m_holders.fetchAndAddOrdered(1) + 1;
-    qDebug("USBDevice %p taken %d\n", static_cast<void *>(this), count);
+    qCDebug(lcModule, "USBDevice %p taken %d\n", static_cast<void *>(this), count);
 }
 
 void USBDevice::release()
 {
     const int count = m_holders.fetchAndAddOrdered(-1) - 1;
-    qDebug("USBDevice %p released %d\n", static_cast<void *>(this), count);
+    qCDebug(lcModule, "USBDevice %p released %d\n", static_cast<void *>(this), count);
     if (count == 0) {
-        qDebug("USBDevice %p destroyed\n", static_cast<void *>(this));
+        qCDebug(lcModule, "USBDevice %p destroyed\n", static_cast<void *>(this));
         delete this;
     }
 }

@@ -26,8 +26,9 @@ public:
     USBDeviceDesc getDeviceInfo();
     MemoryState getMemoryInfo();
     void setName(const QString &name);
-    // Reads page `pageIndex` into `buffer` (at least `capacity` = 256 bytes); 256, or -1 on failure.
-    int readPage(char *buffer, quint32 pageIndex, int capacity);
+    // Reads page `pageIndex` into `buffer` (at least `capacity` = 256 bytes); 256, or -1 on failure,
+    // with the reason in `outcome` when given.
+    int readPage(char *buffer, quint32 pageIndex, int capacity, usb::Outcome *outcome = nullptr);
     void eraseSector(quint32 pageIndex);
     bool endErase();
     bool enterBootloader();

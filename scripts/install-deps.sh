@@ -10,6 +10,7 @@ packages=(
   cmake g++ pkg-config make
   qtbase5-dev qtbase5-dev-tools
   libqcustomplot-dev libtiff-dev libgeotiff-dev libusb-1.0-0-dev
+  qttranslations5-l10n
   g++-mingw-w64-x86-64
   umockdev libumockdev-dev
 )

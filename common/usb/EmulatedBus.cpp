@@ -8,6 +8,20 @@
 
 namespace usb {
 
+namespace {
+// The codes WinUSB reports for these outcomes, so that the logs read as they would on Windows.
+uint32_t windowsErrorOf(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Ok: return 0;
+    case Outcome::Timeout: return 121;     // ERROR_SEM_TIMEOUT
+    case Outcome::NoDevice: return 1167;   // ERROR_DEVICE_NOT_CONNECTED
+    case Outcome::IoError: return 31;      // ERROR_GEN_FAILURE
+    }
+    return 0;
+}
+} // namespace
+
 Transfer VirtualDevice::bulkRead(uint8_t, uint8_t *, std::size_t)
 {
     return Transfer::failure(Outcome::IoError);
@@ -85,8 +99,10 @@ std::vector<std::string> EmulatedBus::listPaths(const Guid &interfaceClass)
     std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<std::string> paths;
     for (const Slot &slot : m_slots) {
-        if (slot.interfaceClass == interfaceClass)
-            paths.push_back(slot.path);
+        if (slot.interfaceClass != interfaceClass)
+            continue;
+        const auto unreadable = m_unreadable.find(slot.path);
+        paths.push_back(unreadable != m_unreadable.end() && unreadable->second ? std::string() : slot.path);
     }
     return paths;
 }
@@ -161,6 +177,7 @@ void EmulatedBus::reset()
     m_openFails.clear();
     m_openDenied.clear();
     m_notices.clear();
+    m_unreadable.clear();
     m_faults.clear();
     m_counts.clear();
     m_total = 0;
@@ -187,6 +204,12 @@ std::vector<std::string> EmulatedBus::takeAccessNotices()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return std::exchange(m_notices, {});
+}
+
+void EmulatedBus::setPathUnreadable(const std::string &path, bool unreadable)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_unreadable[fullPath(path)] = unreadable;
 }
 
 void EmulatedBus::addFault(const Fault &fault)
@@ -348,6 +371,8 @@ Transfer EmulatedBus::transfer(const std::string &path, uint64_t generation,
                 result.transferred = std::min(result.transferred, *shortenTo);
         }
     }
+    if (!result.ok() && result.systemError == 0)
+        result.systemError = windowsErrorOf(result.outcome);
 
     if (recording) {
         record.result = result;

@@ -78,6 +78,8 @@ public:
     // open gives an access notice naming the path.
     void setOpenDenied(const std::string &path, bool denied);
     std::vector<std::string> takeAccessNotices() override;
+    // Lists this path as an empty one, as a present interface whose detail read failed.
+    void setPathUnreadable(const std::string &path, bool unreadable);
 
     void addFault(const Fault &fault);
     void clearFaults();
@@ -118,6 +120,7 @@ private:
     std::map<std::string, bool> m_openFails;
     std::map<std::string, bool> m_openDenied;   // path -> notice given
     std::vector<std::string> m_notices;
+    std::map<std::string, bool> m_unreadable;
     struct ArmedFault {
         Fault fault;
         uint64_t seen = 0;  // matching transfers since it was armed

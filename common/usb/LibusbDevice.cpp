@@ -72,7 +72,7 @@ Transfer LibusbDevice::control(const SetupPacket &setup, uint8_t *data)
     const int result = libusb_control_transfer(handle_, setup.requestType, setup.request, setup.value, setup.index,
                                                data, setup.length, timeoutOf(0));
     if (result < 0)
-        return Transfer::failure(outcomeOf(result));
+        return Transfer::failure(outcomeOf(result), static_cast<uint32_t>(result));
     return Transfer::success(static_cast<std::size_t>(result));
 }
 
@@ -84,7 +84,8 @@ Transfer LibusbDevice::bulkRead(uint8_t pipeId, uint8_t *data, std::size_t lengt
     int transferred = 0;
     const int result = libusb_bulk_transfer(handle_, pipeId, data, static_cast<int>(std::min<std::size_t>(length, INT_MAX)),
                                             &transferred, timeoutOf(pipeId));
-    return {outcomeOf(result), static_cast<std::size_t>(std::max(transferred, 0))};
+    return {outcomeOf(result), static_cast<std::size_t>(std::max(transferred, 0)),
+            result < 0 ? static_cast<uint32_t>(result) : 0u};
 }
 
 } // namespace usb

@@ -8,7 +8,7 @@
 namespace usb {
 
 // Paths of every present interface of the class: the platform's, the simulator's, then the
-// emulated bus's.
+// emulated bus's. An empty path stands for an interface whose path could not be read this time.
 std::vector<std::string> listDevicePaths(const Guid &interfaceClass);
 // Opens a path listed by listDevicePaths through the backend that owns it; null on failure.
 std::unique_ptr<Device> openDevice(const std::string &path, Outcome *outcome = nullptr);

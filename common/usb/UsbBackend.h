@@ -16,7 +16,8 @@ public:
 
     virtual const char *name() const = 0;
     // Device paths of the present interfaces of a class, in enumeration order. Empty when the
-    // enumeration fails.
+    // enumeration fails. An interface that is present but whose path could not be read this time
+    // is listed with an empty path, so that a caller holding it does not take it for unplugged.
     virtual std::vector<std::string> listPaths(const Guid &interfaceClass) = 0;
     // True when `path` is one of this backend's paths (by its form, not its presence).
     virtual bool ownsPath(const std::string &path) const = 0;

@@ -47,14 +47,17 @@ struct SetupPacket {
     static SetupPacket fromBytes(const std::array<uint8_t, 8> &bytes);
 };
 
-// Result of one transfer: the outcome and how many bytes the data stage moved.
+// Result of one transfer: the outcome, how many bytes the data stage moved and, for a failure, the
+// platform's own error code (GetLastError on Windows, the libusb error number elsewhere, 0 when
+// there is none). Protocol code decides on the outcome alone; the code is for its logs.
 struct Transfer {
     Outcome outcome = Outcome::IoError;
     std::size_t transferred = 0;
+    uint32_t systemError = 0;
 
     bool ok() const { return outcome == Outcome::Ok; }
-    static Transfer success(std::size_t n) { return {Outcome::Ok, n}; }
-    static Transfer failure(Outcome o) { return {o, 0}; }
+    static Transfer success(std::size_t n) { return {Outcome::Ok, n, 0}; }
+    static Transfer failure(Outcome o, uint32_t systemError = 0) { return {o, 0, systemError}; }
 };
 
 enum class PipeType { Control, Isochronous, Bulk, Interrupt };

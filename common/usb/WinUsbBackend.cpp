@@ -111,9 +111,9 @@ std::vector<std::string> WinUsbBackend::listPaths(const Guid &interfaceClass)
     for (DWORD index = 0;
          !outOfMemory && SetupDiEnumDeviceInterfaces(set, nullptr, &guid, index, &interfaceData);
          ++index) {
-        std::string path = devicePath(set, interfaceData, outOfMemory);
-        if (!path.empty())
-            paths.push_back(std::move(path));
+        // A member whose detail cannot be read is still present: it is listed with an empty path,
+        // so that a device held through it is not let go and opened again.
+        paths.push_back(devicePath(set, interfaceData, outOfMemory));
     }
     SetupDiDestroyDeviceInfoList(set);
     return paths;

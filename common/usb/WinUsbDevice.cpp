@@ -98,8 +98,10 @@ Transfer WinUsbDevice::control(const SetupPacket &setup, uint8_t *data)
     packet.Index = setup.index;
     packet.Length = setup.length;
     ULONG moved = 0;
-    if (!WinUsb_ControlTransfer(m_winUsb, packet, data, setup.length, &moved, nullptr))
-        return Transfer::failure(outcomeOfLastError());
+    if (!WinUsb_ControlTransfer(m_winUsb, packet, data, setup.length, &moved, nullptr)) {
+        const DWORD error = GetLastError();
+        return Transfer::failure(outcomeOfLastError(), error);
+    }
     return Transfer::success(moved);
 }
 
@@ -113,8 +115,10 @@ Transfer WinUsbDevice::bulkRead(uint8_t pipeId, uint8_t *data, std::size_t lengt
                               ? std::numeric_limits<ULONG>::max()
                               : static_cast<ULONG>(length);
     ULONG moved = 0;
-    if (!WinUsb_ReadPipe(m_winUsb, pipeId, data, request, &moved, nullptr))
-        return Transfer::failure(outcomeOfLastError());
+    if (!WinUsb_ReadPipe(m_winUsb, pipeId, data, request, &moved, nullptr)) {
+        const DWORD error = GetLastError();
+        return Transfer::failure(outcomeOfLastError(), error);
+    }
     return Transfer::success(moved);
 }
 

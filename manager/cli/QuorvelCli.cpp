@@ -9,6 +9,7 @@
 #include "USBDevice.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QTextStream>
 
@@ -106,6 +107,7 @@ void QuorvelCli::start()
     connect(worker, &USBCommunicator::saveProgress, this, &QuorvelCli::progress);
     connect(worker, &USBCommunicator::eraseAllFinished, this, &QuorvelCli::eraseAllFinished);
     connect(worker, &USBCommunicator::saveFinished, this, &QuorvelCli::saveFinished);
+    connect(worker, &USBCommunicator::saveFailure, this, &QuorvelCli::saveFailure);
     connect(worker, &USBCommunicator::saveFailed, this, &QuorvelCli::saveFailed);
     connect(worker, &USBCommunicator::saveAllFinished, this, &QuorvelCli::saveAllFinished);
     connect(m_detector.get(), &USBDetector::deviceAdded, this, &QuorvelCli::deviceAdded);
@@ -319,11 +321,48 @@ void QuorvelCli::saveFinished(USBDeviceDesc dev)
     message(QStringLiteral("%1: download finished.").arg(describe(dev)));
 }
 
+void QuorvelCli::saveFailure(USBDeviceDesc, DownloadFailure failure)
+{
+    m_lastFailure = failure;
+}
+
 void QuorvelCli::saveFailed(USBDeviceDesc dev)
 {
     m_failed << dev;
-    message(QStringLiteral("quorvel-cli: %1: download failed; the files written so far are kept.")
-                .arg(describe(dev)));
+    const DownloadFailure failure = m_lastFailure;
+    m_lastFailure = DownloadFailure();
+    message(QStringLiteral("quorvel-cli: %1: download failed: %2; the files written so far are kept.")
+                .arg(describe(dev), reason(failure)));
+    if (failure.trackFile.isEmpty())
+        return;
+    message((failure.trackFileKept ? QStringLiteral("quorvel-cli: %1: incomplete track file: %2")
+                                   : QStringLiteral("quorvel-cli: %1: track file not written: %2"))
+                .arg(describe(dev), QDir::toNativeSeparators(failure.trackFile)));
+}
+
+QString QuorvelCli::reason(const DownloadFailure &failure)
+{
+    switch (failure.cause) {
+    case DownloadFailure::Cause::ModuleUnplugged:
+        return QStringLiteral("the module was unplugged");
+    case DownloadFailure::Cause::ModuleTimeout:
+        return QStringLiteral("the module stopped answering");
+    case DownloadFailure::Cause::ReadError:
+        return QStringLiteral("a read from the module failed");
+    case DownloadFailure::Cause::DiskFull:
+        return QStringLiteral("the disk is full");
+    case DownloadFailure::Cause::FolderMissing:
+        return QStringLiteral("the folder does not exist");
+    case DownloadFailure::Cause::FolderNotWritable:
+        return QStringLiteral("the folder cannot be written to");
+    case DownloadFailure::Cause::FileNotWritable:
+        return failure.systemMessage.isEmpty()
+                   ? QStringLiteral("a track file cannot be written")
+                   : QStringLiteral("a track file cannot be written (%1)").arg(failure.systemMessage);
+    case DownloadFailure::Cause::None:
+        break;
+    }
+    return QStringLiteral("unknown error");
 }
 
 void QuorvelCli::saveAllFinished(QList<USBDeviceDesc>)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "CliCommand.h"
+#include "DownloadFailure.h"
 #include "MemoryState.h"
 #include "USBDeviceDesc.h"
 
@@ -50,6 +51,7 @@ private slots:
     void progress(USBDeviceDesc dev, int percent);
     void eraseAllFinished(QList<USBDeviceDesc> dList);
     void saveFinished(USBDeviceDesc dev);
+    void saveFailure(USBDeviceDesc dev, DownloadFailure failure);
     void saveFailed(USBDeviceDesc dev);
     void saveAllFinished(QList<USBDeviceDesc> dList);
 
@@ -72,6 +74,8 @@ private:
     void message(const QString &text);
 
     static QString describe(const USBDeviceDesc &dev);
+    // The cause of a failed download, in a few words.
+    static QString reason(const DownloadFailure &failure);
 
     QTextStream &m_out;
     QTextStream &m_err;
@@ -85,5 +89,6 @@ private:
     bool m_deviceInfoReceived = false;
     bool m_allFinished = false;
     QList<USBDeviceDesc> m_failed;
+    DownloadFailure m_lastFailure;  // why the download that fails next failed
     QMap<USBDevice *, int> m_shownPercent;
 };

@@ -83,6 +83,9 @@ bool ReceptorDetector::enumerate()
     // interface is ever used.
     if (m_receptor)
         return false;
+    // Its path could not be read this time: nothing changes, the next poll tries again.
+    if (paths.front().empty())
+        return false;
     m_receptor = new ReceptorDevice(QString::fromStdString(paths.front()));
     return true;
 }

@@ -1,6 +1,7 @@
 // Simulated receptor: three canned tracks, one information read per beacon and scan, each read
 // moving the beacon one position along its track.
 #include "ReceptorDeviceFake.h"
+#include "LogCategories.h"
 
 #include <QLocale>
 #include <QString>
@@ -54,7 +55,7 @@ ReceptorDeviceFake::ReceptorDeviceFake(Clock clock)
     : ReceptorDeviceGeneric(fakeKind),
       m_clock(clock ? std::move(clock) : Clock(&QDateTime::currentDateTime))
 {
-    qDebug("Fake receptor created\n");
+    qCDebug(lcReceptor, "Fake receptor created\n");
     m_beacons.append({QByteArray("\0\0\0\0\0\x02", serialSize), 0, 1});
 }
 

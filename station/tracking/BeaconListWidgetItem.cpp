@@ -6,11 +6,13 @@
 #include "BeaconItem.h"
 #include "DataStorage.h"
 #include "GpsCoords.h"
+#include "RecordsRecovery.h"
 
 #include <QBrush>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QStandardItem>
 #include <QStandardItemModel>
 
@@ -21,8 +23,19 @@ namespace
 {
 constexpr int livenessMs = 60000;
 
-const char *const listTimeFormat = "dd/MM/yy hh:mm:ss";
-const char *const recordTimeFormat = "dd/MM/yyyy hh:mm:ss";
+// Bounds of the rows held for a blocked records file (setRecordsHoldLimits).
+int holdRows = 150;
+int holdMs = 5 * 60 * 1000;
+
+const QString listTimeFormat = QStringLiteral("dd/MM/yy hh:mm:ss");
+const QString recordTimeFormat = QStringLiteral("dd/MM/yyyy hh:mm:ss");
+
+// Dates and times in ASCII digits whatever the user's locale: QDateTime::toString would take the
+// system's digits (Arabic-Indic under an Arabic locale), which the records file cannot hold.
+QString timeText(const QDateTime &time, const QString &format)
+{
+    return QLocale::c().toString(time, format);
+}
 
 const char *const recordsHeader =
     "Temps;Latitude (degrés décimaux);Longitude (degrés décimaux);RSSI (dBm);SNR (dB)\r\n";
@@ -71,6 +84,14 @@ BeaconListWidgetItem::BeaconListWidgetItem(const QString &serial, QTreeWidget *p
 
 BeaconListWidgetItem::~BeaconListWidgetItem()
 {
+    // One last try for each blocked file, then a recovery file.
+    for (int i = 0; i < m_pending.size();) {
+        if (flush(m_pending[i]))
+            m_pending.remove(i);
+        else
+            ++i;
+    }
+    settle(true);
     delete m_watcher;
     delete m_recordsModel;
 }
@@ -108,7 +129,7 @@ void BeaconListWidgetItem::update(const BeaconInfo &info)
     } else {
         setText(NameColumn, m_name);
         setText(QualityColumn, QStringLiteral("%1dBm/%2dB").arg(m_rssi).arg(m_snr));
-        setText(TimeColumn, QStringLiteral("%1").arg(m_timestamp.toString(listTimeFormat)));
+        setText(TimeColumn, QStringLiteral("%1").arg(timeText(m_timestamp, listTimeFormat)));
         if (m_state <= 2)
             setText(StateColumn, stateWord(m_state));
         else
@@ -126,7 +147,7 @@ void BeaconListWidgetItem::update(const BeaconInfo &info)
 void BeaconListWidgetItem::setOffline()
 {
     setText(QualityColumn, QString());
-    setText(TimeColumn, QStringLiteral("%1").arg(m_timestamp.toString(listTimeFormat)));
+    setText(TimeColumn, QStringLiteral("%1").arg(timeText(m_timestamp, listTimeFormat)));
     setText(StateColumn, stateWord(255));
     m_state = 255;
 }
@@ -134,7 +155,7 @@ void BeaconListWidgetItem::setOffline()
 void BeaconListWidgetItem::appendRecord()
 {
     QList<QStandardItem *> row;
-    row << new QStandardItem(m_timestamp.toString(recordTimeFormat));
+    row << new QStandardItem(timeText(m_timestamp, recordTimeFormat));
     if (std::isnan(m_latitude) || std::isnan(m_longitude)) {
         row << new QStandardItem(translated("Inconnu")) << new QStandardItem(translated("Inconnu"));
     } else {
@@ -154,7 +175,7 @@ bool BeaconListWidgetItem::writeRecord()
 
     const GpsCoords position(m_latitude, m_latHemisphere, m_longitude, m_lonHemisphere);
     const QString row = QStringLiteral("%1;%2;%3;%4;%5\r\n")
-                            .arg(m_timestamp.toString(recordTimeFormat),
+                            .arg(timeText(m_timestamp, recordTimeFormat),
                                  QString::number(position.latitudeDegrees(), 'f', 4),
                                  QString::number(position.longitudeDegrees(), 'f', 4),
                                  QString::number(m_rssi), QString::number(m_snr));
@@ -163,9 +184,12 @@ bool BeaconListWidgetItem::writeRecord()
     // and go out in report order before anything newer for that file.
     auto owed = std::find_if(m_pending.begin(), m_pending.end(),
                              [&path](const PendingRecords &p) { return p.path == path; });
-    if (owed == m_pending.end())
-        owed = m_pending.insert(m_pending.end(), PendingRecords{path, QByteArray(), false});
-    owed->bytes += row.toLatin1();
+    if (owed == m_pending.end()) {
+        owed = m_pending.insert(m_pending.end(), PendingRecords());
+        owed->path = path;
+        owed->held.start();
+    }
+    owed->rows.append(row.toLatin1());
 
     bool written = false;
     for (int i = 0; i < m_pending.size();) {
@@ -177,7 +201,48 @@ bool BeaconListWidgetItem::writeRecord()
         else
             ++i;
     }
+    settle(false);
     return written;
+}
+
+void BeaconListWidgetItem::setRecordsHoldLimits(int rows, int milliseconds)
+{
+    holdRows = qMax(1, rows);
+    holdMs = qMax(0, milliseconds);
+}
+
+void BeaconListWidgetItem::settle(bool everything)
+{
+    RecordsRecovery &recovery = RecordsRecovery::instance();
+    for (int i = 0; i < m_pending.size();) {
+        PendingRecords &pending = m_pending[i];
+        // Only part of a header owed: no row to keep.
+        if (pending.rows.isEmpty()) {
+            m_pending.remove(i);
+            continue;
+        }
+        const bool due = everything || pending.rows.size() >= holdRows
+                         || pending.held.elapsed() >= holdMs;
+        if (!due || !recovery.save(pending.path, pending.rows).isEmpty()) {
+            if (due)
+                m_pending.remove(i);
+            else
+                ++i;
+            continue;
+        }
+        // Nowhere to write: given up in words when the entry goes, or beyond twice the bound,
+        // so that memory stays bounded.
+        const int excess = everything ? pending.rows.size() : pending.rows.size() - 2 * holdRows;
+        if (excess > 0) {
+            recovery.lose(pending.path, pending.rows.mid(0, excess));
+            pending.rows.erase(pending.rows.begin(), pending.rows.begin() + excess);
+            pending.firstRowSent = 0;
+        }
+        if (pending.rows.isEmpty())
+            m_pending.remove(i);
+        else
+            ++i;
+    }
 }
 
 bool BeaconListWidgetItem::flush(PendingRecords &pending)
@@ -189,12 +254,28 @@ bool BeaconListWidgetItem::flush(PendingRecords &pending)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return false;
     if (!existed && !pending.headerQueued) {
-        pending.bytes.prepend(QByteArray(recordsHeader));
+        pending.headerOwed = QByteArray(recordsHeader);
         pending.headerQueued = true;
     }
-    const qint64 written = file.write(pending.bytes);
-    if (written > 0)
-        pending.bytes.remove(0, int(written));
+    QByteArray bytes = pending.headerOwed;
+    for (int i = 0; i < pending.rows.size(); ++i)
+        bytes += i == 0 ? pending.rows.first().mid(pending.firstRowSent) : pending.rows.at(i);
+    qint64 written = qMax<qint64>(0, file.write(bytes));
     file.close();
-    return pending.bytes.isEmpty();
+
+    // What went out leaves the debt: the header first, then whole rows, then part of a row.
+    const int headerPart = int(qMin<qint64>(written, pending.headerOwed.size()));
+    pending.headerOwed.remove(0, headerPart);
+    written -= headerPart;
+    while (written > 0 && !pending.rows.isEmpty()) {
+        const int left = pending.rows.first().size() - pending.firstRowSent;
+        if (written < left) {
+            pending.firstRowSent += int(written);
+            break;
+        }
+        written -= left;
+        pending.rows.removeFirst();
+        pending.firstRowSent = 0;
+    }
+    return pending.headerOwed.isEmpty() && pending.rows.isEmpty();
 }

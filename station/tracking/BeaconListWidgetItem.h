@@ -7,6 +7,8 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QList>
 #include <QPen>
 #include <QString>
 #include <QTimer>
@@ -66,19 +68,33 @@ public:
     // Appends the current report to the records file of the current serial and name. Rows that
     // could not be written before (folder or file unavailable) go out first, each to the file it
     // was meant for. True when the current report's row reached its file.
+    //
+    // Rows are held back while their file is blocked, within bounds: once a file has owed more
+    // than the row limit, or for longer than the time limit, its rows go to a recovery file
+    // (RecordsRecovery). Rows still held when the entry goes (removed, receptor lost, program end)
+    // go there too; none is dropped without a word.
     bool writeRecord();
     void appendRecord();
 
+    // Bounds of the rows held back for a blocked file: 150 rows (5 minutes of a beacon reporting
+    // every 2 s) and 5 minutes by default.
+    static void setRecordsHoldLimits(int rows, int milliseconds);
+
 private:
-    // Bytes still owed to one records file, oldest first.
+    // Rows still owed to one records file, oldest first.
     struct PendingRecords
     {
         QString path;
-        QByteArray bytes;
-        bool headerQueued = false;
+        bool headerQueued = false;  // the header of a new file was put before the rows
+        QByteArray headerOwed;      // the part of that header not written yet
+        QList<QByteArray> rows;     // whole rows
+        int firstRowSent = 0;       // bytes of the first row already in the file
+        QElapsedTimer held;         // since the oldest of the rows was held back
     };
 
     static bool flush(PendingRecords &pending);
+    // Sends rows held beyond the bounds (all of them when `everything`) to recovery files.
+    void settle(bool everything);
 
     QString m_serial;
     double m_latitude = 0;

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include "BackgroundThread.h"
+#include "LogCategories.h"
 
 #include <QThread>
 #include <QtDebug>
@@ -101,7 +102,7 @@ void ReceptorCom::scanBeaconsEx(ReceptorDeviceDesc dev, int initial)
         bool valid = false;
         const BeaconInfo info = BeaconInfoDecoder::decode(*block, quality.get(), &valid);
         if (valid) {
-            qDebug("%s %s : %s(%s) is at %s %s state %u memory used %u\n",
+            qCDebug(lcTracking, "%s %s : %s(%s) is at %s %s state %u memory used %u\n",
                    info.date.toLocal8Bit().constData(), info.time.toLocal8Bit().constData(),
                    info.serial.toLocal8Bit().constData(), info.name.toLocal8Bit().constData(),
                    info.latitude.toLocal8Bit().constData(), info.longitude.toLocal8Bit().constData(),

@@ -1,6 +1,7 @@
 // Track store of the GeoTIFF map: placing positions through the map's geo-referencing, keeping the
 // bounds of what can be shown, and drawing tracks and legend.
 #include "GeoMapModel.h"
+#include "LogCategories.h"
 
 #include <QFont>
 #include <QPainter>
@@ -45,15 +46,16 @@ void GeoMapModel::place(MapPoint &point) const
 
 bool GeoMapModel::loadMap(const QString &path)
 {
-    const bool ok = m_image.load(path);
-    // Placed anew even after a failure: positions on a map that is gone have no place any more.
+    // A file that does not load changes nothing: the map, its positions and the picture stay.
+    if (!m_image.load(path))
+        return false;
     for (MapTrack &track : m_tracks) {
         for (MapPoint &point : track.points)
             place(point);
     }
     m_cacheValid = false;
     recomputeBounds();
-    return ok;
+    return true;
 }
 
 void GeoMapModel::addPoint(const QString &name, const MapPoint &point, const QPen &pen)
@@ -139,7 +141,7 @@ QPixmap GeoMapModel::render(double s, int x, int y, int w, int h)
         && s == m_cacheScale)
         return m_cachePixmap;
 
-    qDebug("Full map redraw\n");
+    qCDebug(lcViews, "Full map redraw\n");
     QPixmap picture;
     const QPixmap &map = m_image.pixmap();
     const double mapW = w / s;

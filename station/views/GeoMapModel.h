@@ -21,7 +21,8 @@ class GeoMapModel
 public:
     GeoMapModel() = default;
 
-    // Loads a map and places every stored position anew; after a failure no position has a place.
+    // Loads a map and places every stored position anew; after a failure everything stays as it
+    // was (image().lastError() says why).
     bool loadMap(const QString &path);
     void addPoint(const QString &name, const MapPoint &point, const QPen &pen);
     void removeTrack(const QString &name);

@@ -1,6 +1,7 @@
 // GeoTIFF map view: view state (scale, origin), its clamping to the map, zoom and pan, and the
 // picture rebuilt through the store's render cache.
 #include "GeoMapWidget.h"
+#include "LogCategories.h"
 
 #include <QColor>
 #include <QMouseEvent>
@@ -28,9 +29,38 @@ GeoMapWidget::GeoMapWidget(QWidget *parent)
 
 bool GeoMapWidget::LoadMap(const QString &path)
 {
-    const bool ok = m_model.loadMap(path);
+    if (!m_model.loadMap(path))
+        return false;
     SetMapView(0, 0, 1.0, true);
-    return ok;
+    return true;
+}
+
+QString GeoMapWidget::loadErrorText() const
+{
+    const GeoTiffImage &image = m_model.image();
+    switch (image.lastError()) {
+    case GeoTiffImage::LoadError::Unreadable:
+        return tr("Le fichier ne peut pas être lu (%1).").arg(image.lastErrorDetail());
+    case GeoTiffImage::LoadError::NotTiff:
+        return tr("Ce fichier n'est pas une image TIFF.");
+    case GeoTiffImage::LoadError::NoGeoKeys:
+        return tr("Le géoréférencement de ce fichier est illisible.");
+    case GeoTiffImage::LoadError::Unsupported:
+        return tr("Ce type d'image TIFF n'est pas pris en charge.");
+    case GeoTiffImage::LoadError::TooLarge:
+        return tr("L'image est trop grande (%1 × %2 pixels).")
+            .arg(image.declaredWidth())
+            .arg(image.declaredHeight());
+    case GeoTiffImage::LoadError::OutOfMemory:
+        return tr("La mémoire manque pour charger cette image (%1 × %2 pixels).")
+            .arg(image.declaredWidth())
+            .arg(image.declaredHeight());
+    case GeoTiffImage::LoadError::Damaged:
+        return tr("L'image est endommagée : ses pixels ne peuvent pas être lus.");
+    case GeoTiffImage::LoadError::None:
+        break;
+    }
+    return QString();
 }
 
 void GeoMapWidget::Slot_BeaconMoved(const QString &id, const QDateTime &, const GpsCoords &coords,
@@ -61,7 +91,8 @@ void GeoMapWidget::RefreshMap()
         painter.drawPixmap(0, 0, legend);
     }
     setPixmap(picture);
-    qDebug("Refresh in %lld ms\n", static_cast<long long>(QDateTime::currentMSecsSinceEpoch() - t0));
+    qCDebug(lcViews, "Refresh in %lld ms\n",
+            static_cast<long long>(QDateTime::currentMSecsSinceEpoch() - t0));
 }
 
 void GeoMapWidget::Zoom(int x, int y, double newscale)

@@ -19,8 +19,13 @@ class GeoMapWidget : public QLabel
 public:
     explicit GeoMapWidget(QWidget *parent = nullptr);
 
-    // Loads the map and shows it from its top-left corner at scale 1.
+    // Loads the map and shows it from its top-left corner at scale 1. A file that does not load
+    // leaves the map and the view as they were; loadErrorText() then says why.
     bool LoadMap(const QString &path);
+    // Why the last map failed to load, in the user's words.
+    QString loadErrorText() const;
+    // Whether positions can be placed on the map shown.
+    bool isGeoReferenced() const { return m_model.image().isGeoReferenced(); }
 
     double scale() const { return m_scale; }
     int originX() const { return m_originX; }

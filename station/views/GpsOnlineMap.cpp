@@ -5,6 +5,7 @@
 #include "qmapcontrol/LayerGeometry.h"
 #include "qmapcontrol/LayerMapAdapter.h"
 #include "qmapcontrol/MapAdapterOSM.h"
+#include "LogCategories.h"
 
 #include <QtMath>
 #include <vector>
@@ -42,7 +43,7 @@ void GpsOnlineMap::beaconMoved(const QString &id, const QDateTime &time, const G
     const std::string name = id.toStdString();
     std::shared_ptr<GeometryLineString> line = lines.value(id);
     if (qIsNaN(coords.latitude()) || qIsNaN(coords.longitude())) {
-        qDebug("Invalid coordinates\n");
+        qCDebug(lcViews, "Invalid coordinates\n");
         return;
     }
     const double latitude = coords.latitudeDegrees();

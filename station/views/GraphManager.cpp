@@ -2,6 +2,7 @@
 #include "GraphManager.h"
 
 #include "TrackCurve.h"
+#include "LogCategories.h"
 
 #include <QtMath>
 #include <qcustomplot.h>
@@ -31,7 +32,7 @@ void GraphManager::beaconMoved(const QString &id, const QDateTime &time, const G
         return;
     QCPCurve *curve = curves.value(id);
     if (qIsNaN(coords.latitude()) || qIsNaN(coords.longitude())) {
-        qDebug("Invalid coordinates\n");
+        qCDebug(lcViews, "Invalid coordinates\n");
         return;
     }
     if (!curve) {

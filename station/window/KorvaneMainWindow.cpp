@@ -13,10 +13,13 @@
 #include "ReceptorDetector.h"
 #include "ReceptorDeviceGeneric.h"
 #include "UsbAccessNotice.h"
+#include "RecordsRecovery.h"
 #include "qmapcontrol/LayerMapAdapter.h"
 #include "qmapcontrol/MapAdapterOSM.h"
+#include "LogCategories.h"
 
 #include <QDesktopServices>
+#include <QFontMetricsF>
 #include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -37,8 +40,14 @@
 namespace
 {
 constexpr int refreshIntervalMs = 2000;
-// About this many ticks along the graph's x axis.
+// About this many ticks along the graph's x axis, fewer when their labels would not fit.
 constexpr int graphTickCount = 10;
+// Room kept between two tick labels, in pixels.
+constexpr double tickLabelGap = 12;
+// Room kept around the tracks when the graph fits them: a position's circle is 5 pixels across.
+constexpr double fitMarginPixels = 8;
+// Degrees shown across the smaller side of the graph around a single position.
+constexpr double singlePositionSpan = 0.002;
 // Room left around the online map's viewport inside its tab page, in pixels each way.
 constexpr int onlineMapInset = 30;
 
@@ -56,6 +65,8 @@ const QColor beaconColours[] = {
     {127, 24, 13},  {147, 170, 0},  {89, 51, 21},  {241, 58, 19},   {35, 44, 22},
 };
 constexpr int beaconColourCount = int(sizeof(beaconColours) / sizeof(beaconColours[0]));
+// The receptor's beacon slots: it cannot follow more modules than this.
+constexpr int maxBeacons = 20;
 
 // Twelve hexadecimal digits in either case, nothing else.
 bool isSerialText(const QString &text)
@@ -75,6 +86,9 @@ KorvaneMainWindow::KorvaneMainWindow(QWidget *parent)
       }),
       errorBox([](QWidget *owner, const QString &title, const QString &text) {
           QMessageBox::critical(owner, title, text, QMessageBox::Ok);
+      }),
+      warningBox([](QWidget *owner, const QString &title, const QString &text) {
+          QMessageBox::warning(owner, title, text, QMessageBox::Ok);
       }),
       fileDialog([](QWidget *owner, const QString &caption, const QString &directory,
                     const QString &filter) {
@@ -208,10 +222,28 @@ KorvaneMainWindow::KorvaneMainWindow(QWidget *parent)
 
     for (const QColor &colour : beaconColours)
         penPool.append(QPen(colour));
+
+    // Rows of a records file that stays blocked are kept in a recovery file: the user is told once
+    // where it is, and of any row that could be kept nowhere.
+    RecordsRecovery &recovery = RecordsRecovery::instance();
+    connect(&recovery, &RecordsRecovery::recoveryStarted, this, [this](const QString &path) {
+        ui->statusBar->showMessage(
+            tr("Des enregistrements n'ont pas pu être écrits dans leur fichier ; ils sont gardés "
+               "dans %1")
+                .arg(QDir::toNativeSeparators(path)));
+    });
+    connect(&recovery, &RecordsRecovery::rowsLost, this, [this](const QString &records, int rows) {
+        ui->statusBar->showMessage(
+            tr("%1 enregistrement(s) de %2 n'ont pu être écrits nulle part : ils sont perdus")
+                .arg(rows)
+                .arg(QDir::toNativeSeparators(records)));
+    });
 }
 
 KorvaneMainWindow::~KorvaneMainWindow()
 {
+    // The list entries, deleted with the widgets, save their held rows with no window to tell.
+    RecordsRecovery::instance().disconnect(this);
     refreshTimer->stop();
     // Each waits for its thread to leave its event loop.
     delete receptorCom;
@@ -229,6 +261,11 @@ void KorvaneMainWindow::setTextPrompt(TextPrompt prompt)
 void KorvaneMainWindow::setErrorBox(ErrorBox box)
 {
     errorBox = std::move(box);
+}
+
+void KorvaneMainWindow::setWarningBox(ErrorBox box)
+{
+    warningBox = std::move(box);
 }
 
 void KorvaneMainWindow::setFileDialog(FileDialog dialog)
@@ -259,13 +296,14 @@ void KorvaneMainWindow::checkDataStorageDirectory()
 {
     const QString path = dataStorageDirectory();
     if (QDir(path).exists()) {
-        qDebug("Data storage directory already exists");
+        qCDebug(lcStationWindow, "Data storage directory already exists");
         return;
     }
-    qDebug("Data storage directory does not exist, creating it");
+    qCDebug(lcStationWindow, "Data storage directory does not exist, creating it");
     // With its parents: a fresh account may have no Documents folder yet.
     if (!QDir().mkpath(path))
-        qDebug("Failed to create data storage directory (%s)", path.toLocal8Bit().constData());
+        qCDebug(lcStationWindow, "Failed to create data storage directory (%s)",
+                path.toLocal8Bit().constData());
 }
 
 QList<BeaconListWidgetItem *> KorvaneMainWindow::selectedEntries() const
@@ -294,7 +332,7 @@ void KorvaneMainWindow::emitPosition(const BeaconListWidgetItem *entry)
 
 void KorvaneMainWindow::enableReceptor(ReceptorDeviceDesc devDesc)
 {
-    qDebug("enableReceptor");
+    qCDebug(lcStationWindow, "enableReceptor");
     receptorStatusLabel->setText(tr("Recepteur connecté"));
     receptorIconLabel->setPixmap(QPixmap(QStringLiteral(":/status/connected.ico")));
 
@@ -305,11 +343,11 @@ void KorvaneMainWindow::enableReceptor(ReceptorDeviceDesc devDesc)
     char id[25] = {};
     const int received = currentReceptor->isNull() ? -1 : (*currentReceptor)->readReceptorId(id);
     if (received > 0) {
-        qDebug("Receptor id : %.12s\n", id);
+        qCDebug(lcStationWindow, "Receptor id : %.12s\n", id);
         receptorIconLabel->setToolTip(
             tr("ID du récepteur: %1").arg(QString::fromLatin1(id, int(qstrnlen(id, 12)))));
     } else {
-        qDebug("Failed to get receptor id\n");
+        qCDebug(lcStationWindow, "Failed to get receptor id\n");
         receptorIconLabel->setToolTip(QString());
     }
 
@@ -318,10 +356,12 @@ void KorvaneMainWindow::enableReceptor(ReceptorDeviceDesc devDesc)
 
 void KorvaneMainWindow::disableReceptor()
 {
-    qDebug("disableReceptor");
+    qCDebug(lcStationWindow, "disableReceptor");
     receptorStatusLabel->setText(tr("Recepteur non connecté"));
     receptorIconLabel->setPixmap(QPixmap(QStringLiteral(":/status/disconnected.ico")));
 
+    if (currentReceptor)
+        dropReportsOfLostReceptor();
     delete currentReceptor;
     currentReceptor = nullptr;
     receptorIconLabel->setToolTip(QString());
@@ -334,6 +374,19 @@ void KorvaneMainWindow::disableReceptor()
     }
 }
 
+void KorvaneMainWindow::dropReportsOfLostReceptor()
+{
+    ++lostReceptorMarkers;
+    // Runs on the worker thread after the scans queued so far; its answer comes back through this
+    // thread's queue behind every report those scans sent.
+    QMetaObject::invokeMethod(
+        receptorCom,
+        [this] {
+            QMetaObject::invokeMethod(this, [this] { --lostReceptorMarkers; }, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
 void KorvaneMainWindow::refreshBeacons()
 {
     if (currentReceptor)
@@ -342,6 +395,10 @@ void KorvaneMainWindow::refreshBeacons()
 
 void KorvaneMainWindow::beaconUpdate(BeaconInfo info)
 {
+    // A scan that was under way when its receptor went still delivers what it read: listed now,
+    // such a beacon could never be removed.
+    if (!currentReceptor || lostReceptorMarkers > 0)
+        return;
     for (int row = 0; row < ui->listWidget->topLevelItemCount(); ++row) {
         auto *entry = static_cast<BeaconListWidgetItem *>(ui->listWidget->topLevelItem(row));
         if (!entry->matchesSerial(info.serial))
@@ -362,10 +419,28 @@ void KorvaneMainWindow::beaconUpdate(BeaconInfo info)
     ui->listWidget->addTopLevelItem(entry);
 }
 
+BeaconListWidgetItem *KorvaneMainWindow::entryOf(const QString &serial) const
+{
+    for (int row = 0; row < ui->listWidget->topLevelItemCount(); ++row) {
+        auto *entry = static_cast<BeaconListWidgetItem *>(ui->listWidget->topLevelItem(row));
+        if (entry->serial().compare(serial, Qt::CaseInsensitive) == 0)
+            return entry;
+    }
+    return nullptr;
+}
+
 void KorvaneMainWindow::on_actionAjouter_triggered()
 {
     if (!currentReceptor)
         return;
+    // A module more than the receptor has slots for would never be reported.
+    if (ui->listWidget->topLevelItemCount() >= maxBeacons) {
+        errorBox(this, tr("Erreur"),
+                 tr("La liste compte déjà %1 modules : c'est le plus que le récepteur puisse "
+                    "suivre.\nRetirez un module avant d'en ajouter un autre.")
+                     .arg(maxBeacons));
+        return;
+    }
 
     bool accepted = false;
     const QString serial = textPrompt(this, tr("Ajouter un module"), tr("Numéro de série"),
@@ -374,6 +449,12 @@ void KorvaneMainWindow::on_actionAjouter_triggered()
         errorBox(this, tr("Erreur"),
                  tr("Ceci n'est pas un numéro de série valide.\n"
                     "Un numéro de série valide comporte 12 caractères héxadécimaux."));
+        return;
+    }
+    // Twice the same module would follow two tracks under one entry.
+    if (const BeaconListWidgetItem *listed = entryOf(serial)) {
+        errorBox(this, tr("Erreur"),
+                 tr("Le module %1 est déjà dans la liste.").arg(listed->serial()));
         return;
     }
     // The receptor may have gone while the dialog was open.
@@ -458,7 +539,7 @@ void KorvaneMainWindow::on_listWidget_itemSelectionChanged()
 void KorvaneMainWindow::on_actionRecadrer_triggered()
 {
     emit resizePlot();
-    fitGraphLatitudes();
+    fitGraphToTracks();
 }
 
 void KorvaneMainWindow::on_actionZoom_Avant_triggered()
@@ -477,8 +558,18 @@ void KorvaneMainWindow::on_actionLoadMap_triggered()
         fileDialog(this, tr("Ouvrir une carte"), QString(), tr("GeoTIFF (*.tif *.tiff)"));
     if (path.isEmpty())
         return;
-    // A file that does not load leaves the view without a map; the loader says why in the log.
-    ui->map->LoadMap(path);
+    const QString shown = QDir::toNativeSeparators(path);
+    // A file that does not load leaves the map shown before, with its tracks.
+    if (!ui->map->LoadMap(path)) {
+        errorBox(this, tr("Erreur"),
+                 tr("La carte %1 n'a pas pu être chargée.\n%2").arg(shown, ui->map->loadErrorText()));
+        return;
+    }
+    if (!ui->map->isGeoReferenced())
+        warningBox(this, tr("Attention"),
+                   tr("La carte %1 n'est pas géoréférencée : les positions des modules ne peuvent "
+                      "pas y être placées.")
+                       .arg(shown));
 }
 
 void KorvaneMainWindow::MapXChanged(int pos, int max)
@@ -504,7 +595,7 @@ void KorvaneMainWindow::adjustTicks()
         return;
     const QScopedValueRollback<bool> adjusting(adjustingTicks, true);
     XCustomPlot *plot = ui->graph;
-    const double step = xTicker->tickStepFor(plot->xAxis->range());
+    const double step = readableTickStep();
     // A range too small or too large for a step keeps the last good one.
     if (std::isfinite(step) && step > 0)
         yTicker->setTickStep(step);
@@ -554,31 +645,89 @@ void KorvaneMainWindow::matchGraphScale()
         ui->graph->yAxis->setScaleRatio(ui->graph->xAxis, 1.0);
 }
 
-void KorvaneMainWindow::fitGraphLatitudes()
+void KorvaneMainWindow::fitGraphToTracks()
 {
-    QCPAxis *x = ui->graph->xAxis;
-    QCPAxis *y = ui->graph->yAxis;
-    const QRect area = ui->graph->axisRect()->rect();
-    if (area.width() <= 0 || area.height() <= 0)
-        return;
+    XCustomPlot *plot = ui->graph;
     bool found = false;
+    QCPRange longitudes;
     QCPRange latitudes;
-    for (QCPAbstractPlottable *track : y->plottables()) {
-        bool has = false;
-        const QCPRange range = track->getValueRange(has);
-        if (!has)
+    for (int i = 0; i < plot->plottableCount(); ++i) {
+        bool hasKeys = false;
+        bool hasValues = false;
+        const QCPRange keys = plot->plottable(i)->getKeyRange(hasKeys);
+        const QCPRange values = plot->plottable(i)->getValueRange(hasValues);
+        if (!hasKeys || !hasValues)
             continue;
-        if (found)
-            latitudes.expand(range);
-        else
-            latitudes = range;
+        if (found) {
+            longitudes.expand(keys);
+            latitudes.expand(values);
+        } else {
+            longitudes = keys;
+            latitudes = values;
+        }
         found = true;
     }
-    // The width fitted to the longitudes already shows every latitude.
-    if (!found || !(latitudes.size() > y->range().size()))
+    if (!found)
         return;
-    const double widen = latitudes.size() / y->range().size();
-    y->setRange(latitudes.center(), y->range().size(), Qt::AlignCenter);
-    // Runs adjustTicks, which gives the y axis the new width's scale around that centre.
-    x->setRange(x->range().center(), x->range().size() * widen, Qt::AlignCenter);
+    // The labels of the new ticks can change the plot area's size: fit again until it holds.
+    for (int pass = 0; pass < 3; ++pass) {
+        const QRect area = plot->axisRect()->rect();
+        const double usableWidth = area.width() - 2 * fitMarginPixels;
+        const double usableHeight = area.height() - 2 * fitMarginPixels;
+        if (usableWidth <= 0 || usableHeight <= 0)
+            return;
+        // The same degrees per pixel both ways, enough for the direction that limits.
+        double perPixel = qMax(longitudes.size() / usableWidth, latitudes.size() / usableHeight);
+        if (!(perPixel > 0))
+            perPixel = singlePositionSpan / qMin(usableWidth, usableHeight);
+        const double halfWidth = perPixel * area.width() / 2;
+        const double halfHeight = perPixel * area.height() / 2;
+        // Each runs adjustTicks, which keeps the scales equal around these centres.
+        plot->xAxis->setRange(longitudes.center() - halfWidth, longitudes.center() + halfWidth);
+        plot->yAxis->setRange(latitudes.center() - halfHeight, latitudes.center() + halfHeight);
+        plot->replot();
+        if (plot->axisRect()->rect() == area)
+            break;
+    }
+}
+
+namespace
+{
+// The fewest decimals that write every multiple of `step` exactly (at most 12).
+int decimalsFor(double step)
+{
+    double scaled = step;
+    for (int decimals = 0; decimals < 12; ++decimals, scaled *= 10) {
+        if (qAbs(scaled - std::round(scaled)) <= 1e-6 * scaled)
+            return decimals;
+    }
+    return 12;
+}
+} // namespace
+
+double KorvaneMainWindow::readableTickStep()
+{
+    QCPAxis *x = ui->graph->xAxis;
+    const QCPRange range = x->range();
+    const double width = ui->graph->axisRect()->width();
+    const QFontMetricsF metrics(x->tickLabelFont());
+    double step = 0;
+    for (int count = graphTickCount; count >= 1; --count) {
+        xTicker->setTickCount(count);
+        step = xTicker->tickStepFor(range);
+        if (!std::isfinite(step) || step <= 0)
+            return step;
+        const int decimals = decimalsFor(step);
+        // Labels written with the decimals the step needs, so that two ticks never read the same.
+        for (QCPAxis *axis : {x, ui->graph->yAxis}) {
+            axis->setNumberFormat(QStringLiteral("f"));
+            axis->setNumberPrecision(decimals);
+        }
+        const double widest =
+            qMax(metrics.horizontalAdvance(QString::number(range.lower, 'f', decimals)),
+                 metrics.horizontalAdvance(QString::number(range.upper, 'f', decimals)));
+        if (width <= 0 || range.size() / step * (widest + tickLabelGap) <= width)
+            break;
+    }
+    return step;
 }

@@ -54,6 +54,8 @@ public:
     // The dialogs of the add command; by default QInputDialog::getText and QMessageBox::critical.
     void setTextPrompt(TextPrompt prompt);
     void setErrorBox(ErrorBox box);
+    // The warning of a map that takes no position; by default QMessageBox::warning.
+    void setWarningBox(ErrorBox box);
     // The dialog of the map loading command; by default QFileDialog::getOpenFileName.
     void setFileDialog(FileDialog dialog);
 
@@ -112,14 +114,22 @@ private:
     // Hands the entry's position to the displays.
     void emitPosition(const BeaconListWidgetItem *entry);
     QPen takePen();
+    // The entry of a serial, compared without regard to case; null when it is not listed.
+    BeaconListWidgetItem *entryOf(const QString &serial) const;
+    // Reports of scans already queued for a receptor that is gone are dropped: the worker hands a
+    // marker back once it has run everything queued before it.
+    void dropReportsOfLostReceptor();
     // Sets the graph's x range to `factor` times its width around the same centre, with the y axis
     // at the same scale, and zooms the online map one level in or out.
     void zoomGraph(double factor);
     // Gives the y axis the x axis's units per pixel, keeping its centre; not before the plot has
     // been laid out, as there is no pixel size to match until then.
     void matchGraphScale();
-    // Widens the graph until the latitudes of every track fit too.
-    void fitGraphLatitudes();
+    // Fits the graph to every track, markers whole, at equal scale on both axes.
+    void fitGraphToTracks();
+    // The tick step of the x axis for its range: as close to ten ticks as the labels allow without
+    // running into each other. Gives both axes as many decimals as the step needs.
+    double readableTickStep();
 
     Ui::KorvaneMainWindow *ui;
     FreqSpinBox *freqSpinBox;
@@ -135,6 +145,7 @@ private:
     int extraPens = 0;
     TextPrompt textPrompt;
     ErrorBox errorBox;
+    ErrorBox warningBox;
     FileDialog fileDialog;
     GraphManager *graphManager;
     // The graph's two tickers: the x axis picks its step, the y axis is given the same one.
@@ -142,4 +153,7 @@ private:
     QSharedPointer<QCPAxisTickerFixed> yTicker;
     // adjustTicks changes the y range, which calls it again.
     bool adjustingTicks = false;
+    // Markers sent to the worker after a receptor was lost and not back yet: until they are, the
+    // reports that arrive come from scans of the lost receptor.
+    int lostReceptorMarkers = 0;
 };

@@ -1,6 +1,7 @@
 // Korvane, the tracking station: registers the values that cross threads, then runs the main window.
 #include "KorvaneMainWindow.h"
 #include "ReceptorMetaTypes.h"
+#include "QtFrench.h"
 
 #include <QApplication>
 
@@ -8,6 +9,8 @@ int main(int argc, char *argv[])
 {
     registerReceptorMetaTypes();
     QApplication app(argc, argv);
+    // Qt's standard dialogs and buttons in French, like the rest of the window.
+    installQtFrenchTranslations(app);
     // Declared after the application, so destroyed before it.
     KorvaneMainWindow window;
     window.show();

@@ -21,6 +21,7 @@
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QLoggingCategory>
 #include <QtTest>
 
 #include <memory>
@@ -86,6 +87,8 @@ private slots:
     void downloadWithoutDirectory_data();
     void downloadWithoutDirectory();
     void failingModule();
+    void failureSaysWhy_data();
+    void failureSaysWhy();
     void bootloaderKey();
     void realDialogs();
 
@@ -120,6 +123,8 @@ private:
 
 void TestQuorvelMainWindow::initTestCase()
 {
+    // The debug lines checked here; their category is off by default.
+    QLoggingCategory::setFilterRules(QStringLiteral("quorvel.window.debug=true"));
     usb::setPlatformBackendEnabled(false);
     registerQuorvelMetaTypes();
 }
@@ -140,7 +145,8 @@ void TestQuorvelMainWindow::init()
         m_questions << title << text;
         return m_answerYes;
     });
-    m_window->setTextPrompt([this](QWidget *, const QString &, const QString &, bool *ok) {
+    m_window->setTextPrompt([this](QWidget *, const QString &, const QString &, const QString &,
+                                   bool *ok) {
         *ok = m_nameAccepted;
         return m_typedName;
     });
@@ -290,6 +296,8 @@ void TestQuorvelMainWindow::moduleThisUserMayNotOpen()
 {
     plugModule("module-1", "0123456789AB", "TRK1");
     usb::EmulatedBus::instance().setOpenDenied("module-1", true);
+    // The notice's debug line belongs to the device-opening category.
+    QLoggingCategory::setFilterRules(QStringLiteral("quorvel.window.debug=true\nkit.usb.debug=true"));
     QTest::ignoreMessage(QtDebugMsg, "USB device emu:module-1 may not be opened (permission denied)\n");
     QVERIFY(scan(1));
     // Said on the tick after the pass that met it.
@@ -427,9 +435,10 @@ void TestQuorvelMainWindow::rename()
     QVERIFY(scan(1));
     QStringList prompt;
     QWidget *promptParent = nullptr;
-    m_window->setTextPrompt([&](QWidget *parent, const QString &title, const QString &text, bool *ok) {
+    m_window->setTextPrompt([&](QWidget *parent, const QString &title, const QString &text,
+                                const QString &initial, bool *ok) {
         promptParent = parent;
-        prompt << title << text;
+        prompt << title << text << initial;
         *ok = accepted;
         return typed;
     });
@@ -437,7 +446,8 @@ void TestQuorvelMainWindow::rename()
     select({0});
 
     button("pushButton_4")->click();
-    QCOMPARE(prompt, (QStringList{"Modifier le nom", "Nom"}));
+    // The dialog starts from the module's current name.
+    QCOMPARE(prompt, (QStringList{"Modifier le nom", "Nom", "TRK1"}));
     QCOMPARE(promptParent, static_cast<QWidget *>(m_window));
     if (!valid) {
         QCOMPARE(m_errors, (QStringList{"Erreur", nameError}));
@@ -602,12 +612,66 @@ void TestQuorvelMainWindow::failingModule()
     button("pushButton_3")->click();
     QTRY_VERIFY(idle());
 
-    QCOMPARE(m_errors, (QStringList{"Erreur", "L'enregistrement des données de TRK2 a échoué"}));
+    QCOMPARE(m_errors, (QStringList{"Erreur", QStringLiteral("L'enregistrement des données de TRK2 a "
+                                                             "échoué\nErreur de lecture du module.\n"
+                                                             "Fichier incomplet : %1")
+                                                  .arg(dir.filePath("TRK2_A1B2C3D4E5F6" + trackFile))}));
     QCOMPARE(lineCount(dir.filePath("TRK1_0123456789AB" + trackFile)), 31);
     QCOMPARE(lineCount(dir.filePath("TRK3_CAFE00000003" + trackFile)), 31);
     // What was read before the failure stays on disk.
     QVERIFY(QFile::exists(dir.filePath("TRK2_A1B2C3D4E5F6" + trackFile)));
     QCOMPARE(controls(), QStringLiteral("101110"));
+}
+
+void TestQuorvelMainWindow::failureSaysWhy_data()
+{
+    QTest::addColumn<bool>("diskFull");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("module unplugged past its used memory")
+        << false << QStringLiteral("Le module a été débranché.\nFichier incomplet : %1");
+    QTest::newRow("disk full") << true << QStringLiteral("Le disque est plein.\nFichier non écrit : %1");
+}
+
+// The box says why, and names the track file; the bar never shows 100 % for a failed download,
+// even when reading had gone past the used memory (where the count passes 100).
+void TestQuorvelMainWindow::failureSaysWhy()
+{
+    QFETCH(bool, diskFull);
+    QFETCH(QString, said);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString track = dir.filePath("TRK1_0123456789AB" + trackFile);
+    auto a = plugModule("module-1", "0123456789AB", "TRK1");
+    logTrack(*a, 30);
+    QVERIFY(scan(1));
+    select({0});
+    lineEdit()->setText(dir.path());
+    if (diskFull) {
+        if (!QFileInfo::exists("/dev/full"))
+            QSKIP("needs /dev/full");
+        QVERIFY(QFile::link("/dev/full", track));
+    } else {
+        // After the memory counters, five transfers per page: gone at the read of page 100.
+        usb::Fault fault;
+        fault.kind = usb::FaultKind::Unplug;
+        fault.atTransfer = 1 + 5 * 100 + 1;
+        fault.path = "module-1";
+        usb::EmulatedBus::instance().addFault(fault);
+    }
+    int highest = 0;
+    connect(progressBar(), &QProgressBar::valueChanged, this,
+            [&](int value) { highest = qMax(highest, value); });
+
+    button("pushButton_3")->click();
+    QTRY_VERIFY(idle());
+
+    QCOMPARE(m_errors, (QStringList{"Erreur", QStringLiteral("L'enregistrement des données de TRK1 a "
+                                                             "échoué\n")
+                                                  + said.arg(track)}));
+    QVERIFY(highest < 100);
+    QVERIFY(progressBar()->value() < 100);
+    // A file of which nothing could be written is not left behind.
+    QCOMPARE(QFileInfo::exists(track), !diskFull);
 }
 
 void TestQuorvelMainWindow::bootloaderKey()

@@ -6,6 +6,7 @@
 
 #include <QTemporaryDir>
 #include <QTextCodec>
+#include <QLoggingCategory>
 #include <QtTest>
 
 #include <map>
@@ -76,6 +77,7 @@ struct Run
 {
     TrackDownloader::Result result;
     QList<int> progress;
+    DownloadFailure failure;
 };
 
 Run download(FlashImage &image, const QString &directory, qint32 usedSize,
@@ -85,6 +87,7 @@ Run download(FlashImage &image, const QString &directory, qint32 usedSize,
     Run run;
     TrackDownloader downloader(name, serial, directory);
     run.result = downloader.run(image.reader(), usedSize, [&run](int percent) { run.progress << percent; });
+    run.failure = downloader.failure();
     return run;
 }
 
@@ -122,8 +125,11 @@ private slots:
 
     void pageReadFailureKeepsWrittenFiles();
     void missingFolderFails();
-    void fullDiskFails();
+    void fullDiskEndsDownloadAtOnce_data();
+    void fullDiskEndsDownloadAtOnce();
+    void oneFileInTheWay();
     void hostileNamesStayInFolder();
+    void sameStampTracksGetDistinctNames();
 
 private:
     QScopedPointer<QTemporaryDir> m_dir;
@@ -131,7 +137,9 @@ private:
 
 void TestTrackDownloader::initTestCase()
 {
-    // The expected files hold the header in Windows-1252, the encoding of the deployed systems.
+    // The debug lines checked here; their category is off by default.
+    QLoggingCategory::setFilterRules(QStringLiteral("quorvel.download.debug=true"));
+    // The files hold the same bytes (the header in UTF-8) whatever the system's encoding.
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("Windows-1252"));
 }
 
@@ -241,6 +249,10 @@ void TestTrackDownloader::pageReadFailureKeepsWrittenFiles()
     QCOMPARE(filesIn(m_dir->path()), QStringList({trackA}));
     QCOMPARE(fileBytes(m_dir->filePath(trackA)), expected(trackA));
     QCOMPARE(run.progress, range(1, 58));  // 300 × 100 / 514
+    // The track being read when the module failed is named, and stays.
+    QCOMPARE(run.failure.cause, DownloadFailure::Cause::ReadError);
+    QCOMPARE(run.failure.trackFile, m_dir->filePath(trackA));
+    QVERIFY(run.failure.trackFileKept);
 }
 
 void TestTrackDownloader::missingFolderFails()
@@ -248,30 +260,67 @@ void TestTrackDownloader::missingFolderFails()
     FlashImage image;
     twoTracks(image);
     QTest::ignoreMessage(QtDebugMsg, "openFile failed\n");
-    QTest::ignoreMessage(QtDebugMsg, "openFile failed\n");
 
     const Run run = download(image, m_dir->filePath("missing"), twoTracksUsedSize);
 
-    // The whole memory is still read, and the failure reported rather than a normal end.
+    // Nothing can be written anywhere: the download ends at the first track, as a failure.
     QCOMPARE(run.result, TrackDownloader::Result::Failed);
-    QCOMPARE(image.reads, pageRange(0, 768));
+    QCOMPARE(image.reads, QList<quint32>({0}));
+    QCOMPARE(run.failure.cause, DownloadFailure::Cause::FolderMissing);
+    QCOMPARE(run.failure.trackFile, m_dir->filePath("missing/") + trackA);
+    QVERIFY(!run.failure.trackFileKept);
     QVERIFY(filesIn(m_dir->path()).isEmpty());
 }
 
-void TestTrackDownloader::fullDiskFails()
+void TestTrackDownloader::fullDiskEndsDownloadAtOnce_data()
 {
-    // The first track's file leads to a device that is always full.
+    QTest::addColumn<QString>("fullTrack");
+    QTest::addColumn<QStringList>("written");
+    QTest::addColumn<quint32>("lastRead");
+    QTest::newRow("first track") << trackA << QStringList() << quint32(0);
+    QTest::newRow("second track") << trackB << QStringList({trackA}) << quint32(512);
+}
+
+void TestTrackDownloader::fullDiskEndsDownloadAtOnce()
+{
+    QFETCH(QString, fullTrack);
+    QFETCH(QStringList, written);
+    QFETCH(quint32, lastRead);
+    // That track's file leads to a device that is always full.
     if (!QFileInfo::exists("/dev/full"))
         QSKIP("needs /dev/full");
-    QVERIFY(QFile::link("/dev/full", m_dir->filePath(trackA)));
+    QVERIFY(QFile::link("/dev/full", m_dir->filePath(fullTrack)));
     FlashImage image;
     twoTracks(image);
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Failed to write .*" + QRegularExpression::escape(trackA)));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Failed to write .*" + QRegularExpression::escape(fullTrack)));
 
     const Run run = download(image, m_dir->path(), twoTracksUsedSize);
 
     QCOMPARE(run.result, TrackDownloader::Result::Failed);
-    // What could be written was: the second track is whole.
+    QCOMPARE(run.failure.cause, DownloadFailure::Cause::DiskFull);
+    QCOMPARE(run.failure.trackFile, m_dir->filePath(fullTrack));
+    QVERIFY(!run.failure.trackFileKept);
+    // Not a page more is read, and no empty file is left behind.
+    QCOMPARE(image.reads.last(), lastRead);
+    QCOMPARE(filesIn(m_dir->path()), written);
+    for (const QString &name : written)
+        QCOMPARE(fileBytes(m_dir->filePath(name)), expected(name));
+}
+
+void TestTrackDownloader::oneFileInTheWay()
+{
+    // A folder where the first track's file should go: that track is lost, the next is written.
+    QVERIFY(QDir(m_dir->path()).mkdir(trackA));
+    FlashImage image;
+    twoTracks(image);
+    QTest::ignoreMessage(QtDebugMsg, "openFile failed\n");
+
+    const Run run = download(image, m_dir->path(), twoTracksUsedSize);
+
+    QCOMPARE(run.result, TrackDownloader::Result::Failed);
+    QCOMPARE(run.failure.cause, DownloadFailure::Cause::FileNotWritable);
+    QCOMPARE(run.failure.trackFile, m_dir->filePath(trackA));
+    QCOMPARE(image.reads, pageRange(0, 768));
     QCOMPARE(fileBytes(m_dir->filePath(trackB)), expected(trackB));
 }
 
@@ -293,6 +342,31 @@ void TestTrackDownloader::hostileNamesStayInFolder()
     QCOMPARE(QDir(root.filePath("a/b")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList({"out"}));
     QCOMPARE(QDir(root.filePath("a")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList({"b"}));
     QCOMPARE(root.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList({"a"}));
+}
+
+void TestTrackDownloader::sameStampTracksGetDistinctNames()
+{
+    // Three tracks whose headers carry the same stamp (a module without a fix), one record each.
+    FlashImage image;
+    for (quint32 sector = 0; sector < 3; ++sector) {
+        Fields f;
+        f.altitude = QByteArray::number(sector).rightJustified(7, ' ');
+        image.set(sector * 256, headerPage("000000", "000000.000", "001", '1'));
+        image.set(sector * 256 + 1, dataPage({record(f)}));
+    }
+    const QString base = QStringLiteral("TRK1_0123456789AB_000000_000000.000");
+    const QStringList names = {base + ".csv", base + "_2.csv", base + "_3.csv"};
+
+    for (int run = 0; run < 2; ++run) {
+        QCOMPARE(download(image, m_dir->path(), 3 * 0x10000).result, TrackDownloader::Result::Finished);
+        // A new download replaces the files of the earlier one.
+        QCOMPARE(filesIn(m_dir->path()), names);
+        for (int track = 0; track < 3; ++track) {
+            const QByteArray bytes = fileBytes(m_dir->filePath(names.at(track)));
+            QCOMPARE(bytes.count('\n'), 2);
+            QVERIFY(bytes.contains(QStringLiteral(";%1.0;").arg(track).toLatin1()));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestTrackDownloader)

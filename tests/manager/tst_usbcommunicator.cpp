@@ -10,6 +10,7 @@
 #include "VirtualModule.h"
 
 #include <QTemporaryDir>
+#include <QLoggingCategory>
 #include <QtTest>
 
 #include <memory>
@@ -138,6 +139,8 @@ private:
 
 void TestUSBCommunicator::initTestCase()
 {
+    // The debug lines checked here; their category is off by default.
+    QLoggingCategory::setFilterRules(QStringLiteral("quorvel.worker.debug=true"));
     usb::setPlatformBackendEnabled(false);
     registerQuorvelMetaTypes();
 }

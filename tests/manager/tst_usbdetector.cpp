@@ -7,6 +7,7 @@
 #include "UsbAccess.h"
 #include "VirtualModule.h"
 
+#include <QLoggingCategory>
 #include <QtTest>
 
 #include <memory>
@@ -60,6 +61,8 @@ private:
 
 void TestUSBDetector::initTestCase()
 {
+    // The debug lines checked here; their category is off by default.
+    QLoggingCategory::setFilterRules(QStringLiteral("quorvel.detector.debug=true\nquorvel.module.debug=true"));
     usb::setPlatformBackendEnabled(false);
     registerQuorvelMetaTypes();
 }

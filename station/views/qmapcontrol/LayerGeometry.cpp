@@ -4,6 +4,7 @@
 #include "Geometry.h"
 #include "GeometryPointShape.h"
 #include "MapView.h"
+#include "LogCategories.h"
 
 #include <QPainter>
 #include <algorithm>
@@ -69,7 +70,7 @@ void LayerGeometry::addGeometry(const std::shared_ptr<Geometry> &geometry, bool 
     if (!geometry)
         return;
     if (geometry->m_layer) {
-        qDebug("Geometry already in a layer\n");
+        qCDebug(lcViews, "Geometry already in a layer\n");
         return;
     }
     geometry->m_layer = this;

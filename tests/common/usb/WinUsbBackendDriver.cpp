@@ -69,7 +69,11 @@ int main(int argc, char **argv)
 
     const std::vector<std::string> paths = backend.listPaths(*interfaceClass);
     std::printf("%s: %zu interface(s) present\n", interfaceClass->toString().c_str(), paths.size());
-    for (const std::string &path : paths)
-        describe(backend, path);
+    for (const std::string &path : paths) {
+        if (path.empty())
+            std::printf("(an interface whose path could not be read)\n");
+        else
+            describe(backend, path);
+    }
     return 0;
 }

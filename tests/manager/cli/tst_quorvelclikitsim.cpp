@@ -303,7 +303,12 @@ void TestQuorvelCliKitsim::moduleUnpluggedMidDownload()
     const QString err = m_errors.value(cli);
     QCOMPARE(cli->exitStatus(), QProcess::NormalExit);
     QCOMPARE(cli->exitCode(), 1);
-    QVERIFY2(err.contains("quorvel-cli: LONG (4C4F4E470001): download failed; the files written so far are kept.\n"),
+    // The cause, and the track file left incomplete.
+    QVERIFY2(err.contains("quorvel-cli: LONG (4C4F4E470001): download failed: the module was unplugged; "
+                          "the files written so far are kept.\n"),
+             qPrintable(err));
+    QVERIFY2(err.contains(QStringLiteral("quorvel-cli: LONG (4C4F4E470001): incomplete track file: %1\n")
+                              .arg(out.filePath(longTrack() + ".csv"))),
              qPrintable(err));
     QVERIFY2(err.contains("ALPHA (0A1B2C3D4E5F): download finished.\n"), qPrintable(err));
 

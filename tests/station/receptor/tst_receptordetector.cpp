@@ -48,6 +48,7 @@ private slots:
     void toggledBetweenPolls();
     void twoReceptorsFirstOnly();
     void failedOpenStillAnnounced();
+    void unreadablePathChangesNothing();
 
 private:
     std::string attachReceptor(const std::string &name);
@@ -223,6 +224,29 @@ void TestReceptorDetector::failedOpenStillAnnounced()
     char id[24];
     QCOMPARE(m_log->handles.first()->readReceptorId(id), -1);
     QCOMPARE(poll(), QStringList());
+}
+
+// A present interface whose path cannot be read this time (a failed detail read) neither lets the
+// held receptor go nor opens one.
+void TestReceptorDetector::unreadablePathChangesNothing()
+{
+    usb::EmulatedBus &bus = usb::EmulatedBus::instance();
+    const std::string path = attachReceptor("receptor");
+    bus.setPathUnreadable(path, true);
+    QCOMPARE(poll(), QStringList());
+    bus.setPathUnreadable(path, false);
+    QCOMPARE(poll(), QStringList{QStringLiteral("connected emu:receptor")});
+
+    bus.setPathUnreadable(path, true);
+    QCOMPARE(poll(), QStringList());
+    QCOMPARE(poll(), QStringList());
+    QCOMPARE(m_log->handles.first()->refCount(), 2);
+    bus.setPathUnreadable(path, false);
+    QCOMPARE(poll(), QStringList());
+
+    // Gone from the listing altogether: lost.
+    bus.detach(path);
+    QCOMPARE(poll(), QStringList{QStringLiteral("disconnected")});
 }
 
 QTEST_GUILESS_MAIN(TestReceptorDetector)

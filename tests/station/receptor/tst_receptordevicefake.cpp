@@ -2,6 +2,7 @@
 #include "BeaconInfoDecoder.h"
 #include "ReceptorDeviceFake.h"
 
+#include <QLoggingCategory>
 #include <QtTest>
 
 #include <cstring>
@@ -27,6 +28,9 @@ class TestReceptorDeviceFake : public QObject
     Q_OBJECT
 
 private slots:
+    // The debug lines checked here; their category is off by default.
+    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("korvane.receptor.debug=true")); }
+
     void freshReceptor();
     void blockLayoutUsesOneClockReading();
     void addedBeaconsTakeTheTracksInTurn();

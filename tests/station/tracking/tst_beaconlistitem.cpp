@@ -2,6 +2,7 @@
 // records files written to Documents/Korvane (HOME is a throw-away folder here).
 #include "BeaconListWidgetItem.h"
 #include "DataStorage.h"
+#include "RecordsRecovery.h"
 
 #include <QDir>
 #include <QFile>
@@ -92,10 +93,20 @@ private slots:
     void blockedFileKeepsRows_data();
     void blockedFileKeepsRows();
     void renameWhileBlocked();
+    void recoveryFileGolden_data();
+    void recoveryFileGolden();
+    void heldTooLongGoesToRecovery();
+    void nowhereToWriteIsSaid();
 };
 
 void TestBeaconListItem::init()
 {
+    BeaconListWidgetItem::setRecordsHoldLimits(150, 5 * 60 * 1000);
+    // The temporary folder of the recovery files, also fresh for each case.
+    const QString temp = QDir::homePath() + QStringLiteral("/tmp");
+    QVERIFY(QDir(temp).removeRecursively());
+    QVERIFY(QDir().mkpath(temp));
+    qputenv("TMPDIR", QFile::encodeName(temp));
     // Each case starts like a fresh account: no Documents folder at all.
     const QString documents = QFileInfo(dataStorageDirectory()).path();
     QVERIFY(documents.startsWith(QDir::homePath()));
@@ -422,6 +433,125 @@ void TestBeaconListItem::renameWhileBlocked()
     entry.update(dated(QStringLiteral("BRAVO"), 4));
     QCOMPARE(contents(alpha), header + datedRow(1) + datedRow(1) + datedRow(2));
     QCOMPARE(contents(bravo), header + datedRow(3) + datedRow(3) + datedRow(4));
+}
+
+void TestBeaconListItem::recoveryFileGolden_data()
+{
+    QTest::addColumn<bool>("folderWritable");
+    QTest::newRow("beside the records") << true;
+    QTest::newRow("data folder unwritable: temporary folder") << false;
+}
+
+// A records file that stays blocked: its rows go to the recovery file once three are held, and the
+// rows still held when the entry goes follow them there.
+void TestBeaconListItem::recoveryFileGolden()
+{
+    QFETCH(bool, folderWritable);
+    const QString records = recordsPath(QStringLiteral("ALPHA"));
+    if (folderWritable) {
+        QVERIFY(QDir().mkpath(records));
+    } else {
+        QVERIFY(QDir().mkpath(QFileInfo(dataStorageDirectory()).path()));
+        QFile file(dataStorageDirectory());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const QString recovery = folderWritable ? RecordsRecovery::recoveryPathBeside(records)
+                                            : RecordsRecovery::recoveryPathInTemp(records);
+    QVERIFY(recovery.endsWith(QStringLiteral("/0a1b2c3d4e5f_ALPHA_recuperation.csv")));
+    BeaconListWidgetItem::setRecordsHoldLimits(3, 60 * 60 * 1000);
+    QSignalSpy started(&RecordsRecovery::instance(), &RecordsRecovery::recoveryStarted);
+
+    auto *entry = new BeaconListWidgetItem(serial);
+    entry->update(dated(QStringLiteral("ALPHA"), 1));
+    entry->update(dated(QStringLiteral("ALPHA"), 2));
+    QVERIFY(!QFile::exists(recovery));
+    entry->update(dated(QStringLiteral("ALPHA"), 3));
+    QVERIFY(QFile::exists(recovery));
+    entry->update(dated(QStringLiteral("ALPHA"), 4));
+    entry->update(report(QStringLiteral("ALPHA"), QStringLiteral("061226"), QStringLiteral("130505"),
+                         QStringLiteral("4500.00000S"), QStringLiteral("00612.00000E"), 2, -101, -7));
+    delete entry;
+
+    const QByteArray wanted = contents(QStringLiteral(KORVANE_TEST_DATA_DIR
+                                                      "/records/recovery/0a1b2c3d4e5f_ALPHA_recuperation.csv"));
+    QVERIFY(!wanted.isEmpty());
+    QCOMPARE(contents(recovery), wanted);
+    // Said once, with the file's place.
+    QCOMPARE(started.size(), 1);
+    QCOMPARE(started.at(0).at(0).toString(), recovery);
+    QVERIFY(QFileInfo(records).isDir() || !QFileInfo::exists(records));
+}
+
+void TestBeaconListItem::heldTooLongGoesToRecovery()
+{
+    const QString records = recordsPath(QStringLiteral("ALPHA"));
+    const QString recovery = RecordsRecovery::recoveryPathBeside(records);
+    QVERIFY(QDir().mkpath(records));
+
+    // A short block is bridged: the rows wait for their own file.
+    BeaconListWidgetItem entry(serial);
+    entry.update(dated(QStringLiteral("ALPHA"), 1));
+    entry.update(dated(QStringLiteral("ALPHA"), 2));
+    QVERIFY(!QFile::exists(recovery));
+
+    // Held beyond the time bound: the next report sends them all to the recovery file, and the
+    // records file takes the rows after the block, from its own header on.
+    BeaconListWidgetItem::setRecordsHoldLimits(150, 0);
+    entry.update(dated(QStringLiteral("ALPHA"), 3));
+    QCOMPARE(contents(recovery), header + datedRow(1) + datedRow(2) + datedRow(3));
+    BeaconListWidgetItem::setRecordsHoldLimits(150, 5 * 60 * 1000);
+    QVERIFY(QDir(records).removeRecursively());
+    entry.update(dated(QStringLiteral("ALPHA"), 4));
+    QCOMPARE(contents(records), header + datedRow(4));
+    QCOMPARE(contents(recovery), header + datedRow(1) + datedRow(2) + datedRow(3));
+
+    // Held again, then the file comes free before the entry goes: the row reaches its own file,
+    // and no recovery file is made.
+    QVERIFY(QFile::remove(recovery));
+    {
+        BeaconListWidgetItem later(serial);
+        const QString aside = records + QStringLiteral(".aside");
+        QVERIFY(QFile::rename(records, aside));
+        QVERIFY(QDir().mkpath(records));
+        later.update(dated(QStringLiteral("ALPHA"), 5));
+        QVERIFY(QDir(records).removeRecursively());
+        QVERIFY(QFile::rename(aside, records));
+    }
+    QCOMPARE(contents(records), header + datedRow(4) + datedRow(5));
+    QVERIFY(!QFile::exists(recovery));
+}
+
+// Neither the data folder nor the temporary folder takes the rows: memory stays bounded, and every
+// row given up is said, with the rows themselves on the error output.
+void TestBeaconListItem::nowhereToWriteIsSaid()
+{
+    QVERIFY(QDir().mkpath(QFileInfo(dataStorageDirectory()).path()));
+    QFile folder(dataStorageDirectory());
+    QVERIFY(folder.open(QIODevice::WriteOnly));
+    const QString temp = QDir::homePath() + QStringLiteral("/tmp");
+    QVERIFY(QDir(temp).removeRecursively());
+    QFile tempFile(temp);
+    QVERIFY(tempFile.open(QIODevice::WriteOnly));
+    BeaconListWidgetItem::setRecordsHoldLimits(2, 60 * 60 * 1000);
+    QSignalSpy lost(&RecordsRecovery::instance(), &RecordsRecovery::rowsLost);
+
+    auto *entry = new BeaconListWidgetItem(serial);
+    // Held up to twice the bound, then the oldest go, one report at a time.
+    for (int second = 1; second <= 4; ++second)
+        entry->update(dated(QStringLiteral("ALPHA"), second));
+    QCOMPARE(lost.size(), 0);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("\\n06/12/2026 13:05:01;")));
+    entry->update(dated(QStringLiteral("ALPHA"), 5));
+    QCOMPARE(lost.size(), 1);
+    QCOMPARE(lost.at(0).at(1).toInt(), 1);
+    // The entry goes: the four rows it still held are given up, in words.
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(QStringLiteral("13:05:02;.*13:05:03;.*13:05:04;.*13:05:05;"),
+                                            QRegularExpression::DotMatchesEverythingOption));
+    delete entry;
+    QCOMPARE(lost.size(), 2);
+    QCOMPARE(lost.at(1).at(0).toString(), recordsPath(QStringLiteral("ALPHA")));
+    QCOMPARE(lost.at(1).at(1).toInt(), 4);
 }
 
 QTEST_MAIN(TestBeaconListItem)

@@ -11,6 +11,7 @@
 
 #include <QMutex>
 #include <QSemaphore>
+#include <QLoggingCategory>
 #include <QtTest>
 
 #include <atomic>
@@ -144,6 +145,8 @@ private:
 
 void TestReceptorCom::initTestCase()
 {
+    // The debug lines checked here; their category is off by default.
+    QLoggingCategory::setFilterRules(QStringLiteral("korvane.tracking.debug=true"));
     registerReceptorMetaTypes();
     usb::setPlatformBackendEnabled(false);
     previousHandler = qInstallMessageHandler(captureDebug);

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtEndian>
+#include <QLoggingCategory>
 #include <QtTest>
 
 #include <cmath>
@@ -77,6 +78,8 @@ private:
 private slots:
     void initTestCase()
     {
+        // The debug lines checked here; their category is off by default.
+        QLoggingCategory::setFilterRules(QStringLiteral("korvane.views.debug=true"));
         qInstallMessageHandler(captureMessage);
         QVERIFY(m_dir.isValid());
         m_map = m_dir.filePath("map.tif");
@@ -179,6 +182,7 @@ private slots:
         for (int k = 0; k < 4; ++k)
             QCOMPARE(pixelOf(points[k]), pixels[k]);
         QCOMPARE(model.bounds(), QRect(QPoint(0, 0), QPoint(119, 70)));
+        QVERIFY(model.image().isGeoReferenced());
     }
 
     void plainTiffLoadsWithoutPlacingPositions()
@@ -199,9 +203,14 @@ private slots:
         for (const MapPoint &p : model.tracks()[0].points)
             QCOMPARE(pixelOf(p), QPoint(-1, -1));
         QCOMPARE(model.bounds(), kEmptyBounds);
+        // Which the view tells the user.
+        QVERIFY(!model.image().isGeoReferenced());
+        QVERIFY(model.loadMap(m_map));
+        QVERIFY(model.image().isGeoReferenced());
     }
 
-    void failedLoadLeavesNoMapAndNoPlacedPositions()
+    // A file that does not load says why, and leaves the map shown before with its positions.
+    void failedLoadKeepsThePreviousMap()
     {
         const QString path = m_dir.filePath("notamap.tif");
         QFile file(path);
@@ -211,21 +220,33 @@ private slots:
 
         GeoMapModel model;
         QVERIFY(model.loadMap(m_map));
+        QCOMPARE(model.image().lastError(), GeoTiffImage::LoadError::None);
         model.addPoint("a", at(10, 10), QPen(Qt::red));
         QCOMPARE(model.bounds(), QRect(10, 10, 0, 0));
+        const QImage before = model.image().pixmap().toImage();
 
         messages.clear();
         QVERIFY(!model.loadMap(path));
         QCOMPARE(messages, QStringList{"libtiff failed to open TIFF file\n"});
-        QVERIFY(model.image().pixmap().isNull());
-        QVERIFY(!model.image().isLoaded());
-        // Nothing may stay placed on a map that is gone, nor size the view after it.
-        QCOMPARE(model.imageSize(), QSize(0, 0));
-        QCOMPARE(pixelOf(model.tracks()[0].points[0]), QPoint(-1, -1));
-        QCOMPARE(model.bounds(), kEmptyBounds);
+        QCOMPARE(model.image().lastError(), GeoTiffImage::LoadError::NotTiff);
+        QVERIFY(model.image().isLoaded());
+        QCOMPARE(model.image().pixmap().toImage(), before);
+        QCOMPARE(model.imageSize(), before.size());
+        QCOMPARE(pixelOf(model.tracks()[0].points[0]), QPoint(10, 10));
+        QCOMPARE(model.bounds(), QRect(10, 10, 0, 0));
+        // Later positions are still placed on it.
+        model.addPoint("a", at(12, 14), QPen(Qt::red));
+        QCOMPARE(pixelOf(model.tracks()[0].points[1]), QPoint(12, 14));
 
-        QVERIFY(!model.loadMap(m_dir.filePath("missing.tif")));
+        // A file that is not there, or a folder, cannot be read at all.
+        for (const QString &unreadable : {m_dir.filePath("missing.tif"), m_dir.path()}) {
+            QVERIFY(!model.loadMap(unreadable));
+            QCOMPARE(model.image().lastError(), GeoTiffImage::LoadError::Unreadable);
+            QVERIFY(!model.image().lastErrorDetail().isEmpty());
+            QVERIFY(model.image().isLoaded());
+        }
         QVERIFY(model.loadMap(m_map));
+        QCOMPARE(model.image().lastError(), GeoTiffImage::LoadError::None);
         QCOMPARE(pixelOf(model.tracks()[0].points[0]), QPoint(10, 10));
     }
 
@@ -262,6 +283,7 @@ private slots:
         model.addPoint("a", at(1, 1), QPen(Qt::red));
         QVERIFY(!model.loadMap(path));
         QCOMPARE(messages, QStringList{"Failed to read image\n"});
+        QCOMPARE(model.image().lastError(), GeoTiffImage::LoadError::Damaged);
         QVERIFY(!model.image().isLoaded());
         QVERIFY(model.image().pixmap().isNull());
         QCOMPARE(pixelOf(model.tracks()[0].points[0]), QPoint(-1, -1));
@@ -303,6 +325,7 @@ private slots:
         QCOMPARE(messages, QStringList{"Failed to allocate QImage\n"});
         QCOMPARE(model.imageSize(), QSize(0, 0));
         QVERIFY(!model.image().isLoaded());
+        QCOMPARE(model.image().declaredWidth(), width);
     }
 
     // 20000 x 20000 pixels declared by a file of a few hundred bytes: decoding it would fill
@@ -322,6 +345,8 @@ private slots:
         QCOMPARE(messages, QStringList{"Failed to allocate QImage\n"});
         QCOMPARE(model.imageSize(), QSize(0, 0));
         QVERIFY(!model.image().isLoaded());
+        QCOMPARE(model.image().lastError(), GeoTiffImage::LoadError::TooLarge);
+        QCOMPARE(model.image().declaredWidth(), qint64(20000));
     }
 
     void boundsHoldPositionsInsideTheImage()

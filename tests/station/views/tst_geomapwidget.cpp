@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QWheelEvent>
+#include <QLoggingCategory>
 #include <QtTest>
 
 #include <cmath>
@@ -85,6 +86,8 @@ private:
 private slots:
     void initTestCase()
     {
+        // The debug lines checked here; their category is off by default.
+        QLoggingCategory::setFilterRules(QStringLiteral("korvane.views.debug=true"));
         qInstallMessageHandler(captureMessage);
         QVERIFY(m_dir.isValid());
         TestGeoTiff t;

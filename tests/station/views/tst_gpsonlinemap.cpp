@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QNetworkProxy>
 #include <QStandardPaths>
+#include <QLoggingCategory>
 #include <QtTest>
 
 using namespace qmapcontrol;
@@ -52,6 +53,8 @@ private:
 
 void TestGpsOnlineMap::initTestCase()
 {
+    // The debug lines checked here; their category is off by default.
+    QLoggingCategory::setFilterRules(QStringLiteral("korvane.views.debug=true"));
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
 }
 

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QResizeEvent>
+#include <QLoggingCategory>
 #include <QtTest>
 #include <qcustomplot.h>
 
@@ -75,6 +76,9 @@ class TestGraphManager : public QObject
     Q_OBJECT
 
 private slots:
+    // The debug lines checked here; their category is off by default.
+    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("korvane.views.debug=true")); }
+
     void setsThePlotUp();
     void oneCurvePerBeaconInArrivalOrder();
     void invalidPositionsAreIgnored();

@@ -8,6 +8,8 @@
 #include "ReceptorMetaTypes.h"
 #include "EmulatedBus.h"
 #include "ReceptorDetector.h"
+#include "DataStorage.h"
+#include "RecordsRecovery.h"
 #include "UsbAccess.h"
 #include "VirtualReceptor.h"
 
@@ -24,6 +26,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTreeWidget>
+#include <QLoggingCategory>
 #include <QtTest>
 
 #include <cstring>
@@ -118,10 +121,12 @@ private slots:
     void serialEntry_data();
     void serialEntry();
     void receptorLostDuringSerialDialog();
+    void refusedAdditions();
     void realDialogs();
     void selectedEntryShown();
     void recordsFolder();
     void hiddenKeys();
+    void heldRecordsSaidInStatusBar();
 
 private:
     QTreeWidget *list() const { return m_window->findChild<QTreeWidget *>("listWidget"); }
@@ -147,6 +152,8 @@ private:
 
 void TestKorvaneMainWindow::initTestCase()
 {
+    // The debug lines checked here; their category is off by default.
+    QLoggingCategory::setFilterRules(QStringLiteral("korvane.window.debug=true"));
     registerReceptorMetaTypes();
     usb::setPlatformBackendEnabled(false);
     // The online map of the windows fetches no tile.
@@ -455,6 +462,8 @@ void TestKorvaneMainWindow::receptorThisUserMayNotOpen()
     usb::EmulatedBus &bus = usb::EmulatedBus::instance();
     bus.attach(ReceptorDetector::interfaceClass(), "receptor", std::make_shared<VirtualReceptor>());
     bus.setOpenDenied("receptor", true);
+    // The notice's debug line belongs to the device-opening category.
+    QLoggingCategory::setFilterRules(QStringLiteral("korvane.window.debug=true\nkit.usb.debug=true"));
     QTest::ignoreMessage(QtDebugMsg, "USB device emu:receptor may not be opened (permission denied)\n");
     // The detector's poll meets it; a later tick tells the user.
     QTRY_VERIFY((QMetaObject::invokeMethod(refreshTimer(), "timeout"), !m_window->statusBar()->currentMessage().isEmpty()));
@@ -463,7 +472,7 @@ void TestKorvaneMainWindow::receptorThisUserMayNotOpen()
                             "70-korvane.rules, puis rebranchez l'appareil."));
     delete m_window;
     m_window = nullptr;
-    bus.reset();
+    bus.reset();    QLoggingCategory::setFilterRules(QStringLiteral("korvane.window.debug=true"));
 }
 
 void TestKorvaneMainWindow::penReuseOrder()
@@ -513,10 +522,9 @@ void TestKorvaneMainWindow::commandsWithoutReceptor()
         *ok = true;
         return QStringLiteral("0A1B2C3D4E5F");
     });
-    // Entries without a receptor: reports that arrived before it went.
+    // No entry can outlive its receptor: a report arriving without one is dropped.
     deliver(report(serialOf(0), QStringLiteral("A")));
-    select({serialOf(0)});
-    QVERIFY(list()->topLevelItem(0)->isSelected());
+    QCOMPARE(list()->topLevelItemCount(), 0);
 
     QSignalSpy adds(m_window, SIGNAL(beaconAddRequested(ReceptorDeviceDesc, QString)));
     QSignalSpy dels(m_window, SIGNAL(beaconDelRequested(ReceptorDeviceDesc, QString)));
@@ -536,7 +544,7 @@ void TestKorvaneMainWindow::commandsWithoutReceptor()
     QCOMPARE(adds.size() + dels.size() + deletions.size() + starts.size() + stops.size()
                  + bootloader.size(),
              0);
-    QCOMPARE(list()->topLevelItemCount(), 1);
+    QCOMPARE(list()->topLevelItemCount(), 0);
     QCOMPARE(m_window->findChild<QLabel *>("label")->text(), labelText);
 }
 
@@ -664,6 +672,50 @@ void TestKorvaneMainWindow::serialEntry()
     QCOMPARE(list()->topLevelItemCount(), 0);
 }
 
+// A serial already listed (in any case) and a 21st module are refused in words; nothing is sent.
+void TestKorvaneMainWindow::refusedAdditions()
+{
+    int prompts = 0;
+    QString typed;
+    m_window->setTextPrompt([&](QWidget *, const QString &, const QString &, bool *ok) {
+        ++prompts;
+        *ok = true;
+        return typed;
+    });
+    QStringList errors;
+    m_window->setErrorBox([&](QWidget *, const QString &title, const QString &text) {
+        errors << title << text;
+    });
+    connectReceptor();
+    QSignalSpy adds(m_window, SIGNAL(beaconAddRequested(ReceptorDeviceDesc, QString)));
+    for (int i = 0; i < 19; ++i)
+        deliver(report(serialOf(i), QStringLiteral("B%1").arg(i)));
+
+    typed = serialOf(7).toUpper();
+    action("actionAjouter")->trigger();
+    QCOMPARE(errors, (QStringList{"Erreur", "Le module 0a1b2c3d4e07 est déjà dans la liste."}));
+    QCOMPARE(adds.size(), 0);
+
+    // The 20th is taken.
+    errors.clear();
+    typed = QStringLiteral("0a1b2c3d4e19");
+    action("actionAjouter")->trigger();
+    QVERIFY(errors.isEmpty());
+    QCOMPARE(adds.size(), 1);
+    deliver(report(typed, QStringLiteral("B19")));
+    QCOMPARE(list()->topLevelItemCount(), 20);
+
+    // A 21st is refused before any serial is asked for.
+    prompts = 0;
+    typed = QStringLiteral("0a1b2c3d4e20");
+    action("actionAjouter")->trigger();
+    QCOMPARE(prompts, 0);
+    QCOMPARE(errors, (QStringList{"Erreur", "La liste compte déjà 20 modules : c'est le plus que le "
+                                            "récepteur puisse suivre.\nRetirez un module avant d'en "
+                                            "ajouter un autre."}));
+    QCOMPARE(adds.size(), 1);
+}
+
 void TestKorvaneMainWindow::receptorLostDuringSerialDialog()
 {
     connectReceptor();
@@ -732,12 +784,11 @@ void TestKorvaneMainWindow::selectedEntryShown()
     auto *table = m_window->findChild<QTableView *>("tableView");
     const QString initial = label->text();
 
-    // Without a receptor a selection shows nothing.
+    // Without a receptor there is no entry to select.
     deliver(report(serialOf(0), QStringLiteral("Alpha"), 40));
-    select({serialOf(0)});
+    QCOMPARE(list()->topLevelItemCount(), 0);
     QCOMPARE(label->text(), initial);
     QVERIFY(!table->model());
-    QMetaObject::invokeMethod(m_window, "disableReceptor");
 
     connectReceptor();
     deliver(report(serialOf(0), QStringLiteral("Alpha"), 40));
@@ -802,6 +853,45 @@ void TestKorvaneMainWindow::hiddenKeys()
     QTest::keyClick(m_window, Qt::Key_F12);
     QCOMPARE(bootloader.size(), 1);
     QCOMPARE(bootloader.at(0).at(0).value<ReceptorDeviceDesc>().device(), desc.device());
+}
+
+// The receptor is lost while an entry holds a row for its blocked records file: the row goes to the
+// recovery file, and the status bar says where.
+void TestKorvaneMainWindow::heldRecordsSaidInStatusBar()
+{
+    const QString records = dataStorageDirectory() + QStringLiteral("/0a1b2c3d4e5f_Alpha.csv");
+    QFile::remove(records);
+    QVERIFY(QDir().mkpath(records));
+    const QString recovery = RecordsRecovery::recoveryPathBeside(records);
+    QFile::remove(recovery);
+    QStatusBar *bar = m_window->findChild<QStatusBar *>("statusBar");
+
+    connectReceptor();
+    deliver(report(QStringLiteral("0a1b2c3d4e5f"), QStringLiteral("Alpha")));
+    QCOMPARE(list()->topLevelItemCount(), 1);
+    QVERIFY(bar->currentMessage().isEmpty());
+    QVERIFY(!QFile::exists(recovery));
+
+    QMetaObject::invokeMethod(m_window, "disableReceptor");
+    QCOMPARE(bar->currentMessage(),
+             QStringLiteral("Des enregistrements n'ont pas pu être écrits dans leur fichier ; ils "
+                            "sont gardés dans %1")
+                 .arg(QDir::toNativeSeparators(recovery)));
+    const QByteArray row("01/02/2024 12:34:56;45.2058;6.2083;-60;5\r\n");
+    QFile kept(recovery);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QVERIFY(kept.readAll().endsWith(row));
+    kept.close();
+
+    // The program ends with a row held: it goes there too, with no window left to tell.
+    newWindow();
+    connectReceptor();
+    deliver(report(QStringLiteral("0a1b2c3d4e5f"), QStringLiteral("Alpha")));
+    delete m_window;
+    m_window = nullptr;
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QVERIFY(kept.readAll().endsWith(row + row));
+    QVERIFY(QDir(records).removeRecursively());
 }
 
 QTEST_MAIN(TestKorvaneMainWindow)

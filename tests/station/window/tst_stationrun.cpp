@@ -9,6 +9,7 @@
 #include "GpsCoords.h"
 #include "KorvaneMainWindow.h"
 #include "ReceptorDetector.h"
+#include "ReceptorDeviceGeneric.h"
 #include "ReceptorDeviceFake.h"
 #include "ReceptorMetaTypes.h"
 #include "UsbAccess.h"
@@ -20,7 +21,10 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 class TestStationRun : public QObject
 {
@@ -33,6 +37,8 @@ private slots:
 
     void simulatedReceptor();
     void usbReceptor();
+    void receptorLostDuringScan_data();
+    void receptorLostDuringScan();
 
 private:
     QTreeWidget *list() const { return m_window->findChild<QTreeWidget *>("listWidget"); }
@@ -57,6 +63,91 @@ private:
 
 namespace
 {
+// The receptor on the bus, able to hold one numbered control transfer (counted from when it is
+// armed) in the middle of the device's answer until the test lets it go.
+class HeldReceptor : public usb::VirtualDevice
+{
+public:
+    explicit HeldReceptor(std::shared_ptr<VirtualReceptor> receptor) : m_receptor(std::move(receptor)) {}
+
+    std::vector<usb::PipeInfo> pipes() const override { return m_receptor->pipes(); }
+    usb::Transfer control(const usb::SetupPacket &setup, uint8_t *data) override
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (m_armed && ++m_seen == m_holdAt) {
+            m_holding = true;
+            m_changed.notify_all();
+            m_changed.wait(lock, [this] { return !m_holding; });
+        }
+        lock.unlock();
+        return m_receptor->control(setup, data);
+    }
+
+    void holdAt(int transfer)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_armed = true;
+        m_seen = 0;
+        m_holdAt = transfer;
+    }
+    bool holding() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_holding;
+    }
+    void release()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_holding = false;
+        m_armed = false;
+        m_changed.notify_all();
+    }
+
+private:
+    std::shared_ptr<VirtualReceptor> m_receptor;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_armed = false;
+    bool m_holding = false;
+    int m_seen = 0;
+    int m_holdAt = 0;
+};
+
+// Handed to the worker behind everything queued to it: once its scan starts, every report sent
+// before has been posted to the window.
+class FenceReceptor : public ReceptorDeviceGeneric
+{
+public:
+    std::atomic<bool> reached{false};
+
+    void sendAddBeacon(QByteArray) override {}
+    void sendDelBeacon(QByteArray) override {}
+    QByteArray *readBeaconFlags() override
+    {
+        reached = true;
+        return nullptr;
+    }
+    QByteArray *readBeaconInfo(int) override { return nullptr; }
+    void sendStartBeacon(QByteArray, int) override {}
+    void sendStopBeacon(QByteArray) override {}
+    void sendBootloader() override {}
+    QByteArray *readBeaconQuality(int) override { return nullptr; }
+    int readReceptorId(char *) override { return -1; }
+};
+
+VirtualReceptor::Report news(const std::string &name, const std::string &time)
+{
+    VirtualReceptor::Report report;
+    report.date = "010224";
+    report.time = time;
+    report.latitude = "4512.34567N";
+    report.longitude = "00612.50000E";
+    report.name = name;
+    report.memory = 40;
+    report.rssiDbm = -60;
+    return report;
+}
+
 // Data rows of a records file (its header line left out).
 QStringList recordRows(const QString &path)
 {
@@ -139,15 +230,21 @@ void TestStationRun::simulatedReceptor()
     QCOMPARE(positions.at(1).at(2).value<GpsCoords>().latitude(), 3537.30820);
 
     // F11 again: the next poll gives the simulated receptor up and the listed beacon goes. The
-    // same tick's scan runs on the worker thread meanwhile, so its report may come after the loss
-    // notice and list the beacon once more.
+    // same tick's scan runs on the worker thread meanwhile; its report, coming after the loss
+    // notice, does not list the beacon again.
     QMetaObject::invokeMethod(m_window, "fakereceptor");
     tick();
     QTRY_COMPARE(statusText(), QStringLiteral("Recepteur non connecté"));
     QCOMPARE(deletions.size(), 1);
     QCOMPARE(deletions.at(0).at(0).toString(), QStringLiteral("000000000002"));
-    QVERIFY(list()->topLevelItemCount() <= 1);
-    QCOMPARE(m_window->freePens().size(), 20 - list()->topLevelItemCount());
+    auto *fence = new FenceReceptor;
+    const ReceptorDeviceDesc fenceHandle(fence);
+    fence->release();
+    emit m_window->beaconsNeedRefresh(fenceHandle);
+    QTRY_VERIFY(fence->reached);
+    QCoreApplication::processEvents();
+    QCOMPARE(list()->topLevelItemCount(), 0);
+    QCOMPARE(m_window->freePens().size(), 20);
 }
 
 void TestStationRun::usbReceptor()
@@ -203,6 +300,64 @@ void TestStationRun::usbReceptor()
     QCOMPARE(deletions.size(), 1);
     QCOMPARE(deletions.at(0).at(0).toString(), QStringLiteral("0a1b2c3d4e5f"));
     QVERIFY(receptorTooltip().isEmpty());
+}
+
+void TestStationRun::receptorLostDuringScan_data()
+{
+    // A routine scan of two beacons with news: the flags, then each one's block and quality.
+    QTest::addColumn<int>("transfer");
+    QTest::newRow("flags") << 1;
+    QTest::newRow("first block") << 2;
+    QTest::newRow("first quality") << 3;
+    QTest::newRow("second block") << 4;
+    QTest::newRow("second quality") << 5;
+}
+
+// The receptor is unplugged while a scan is held at one of its transfers, and the window learns of
+// the loss before the scan ends: what the scan still reads must not list a beacon again (it could
+// never be removed). Once the receptor is back, its beacons are listed as usual.
+void TestStationRun::receptorLostDuringScan()
+{
+    QFETCH(int, transfer);
+    const VirtualReceptor::Serial alpha = {0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x01};
+    const VirtualReceptor::Serial bravo = {0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x02};
+    auto receptor = std::make_shared<VirtualReceptor>();
+    receptor->registerSerial(alpha);
+    receptor->registerSerial(bravo);
+    auto held = std::make_shared<HeldReceptor>(receptor);
+    usb::EmulatedBus &bus = usb::EmulatedBus::instance();
+    const std::string path = bus.attach(ReceptorDetector::interfaceClass(), "receptor", held);
+    QSignalSpy deletions(m_window, SIGNAL(beaconDelete(QString)));
+
+    tick();
+    QTRY_COMPARE(list()->topLevelItemCount(), 2);
+    QVERIFY(receptor->postReport(alpha, news("Alpha", "120000")));
+    QVERIFY(receptor->postReport(bravo, news("Bravo", "120000")));
+
+    held->holdAt(transfer);
+    tick();
+    QTRY_VERIFY(held->holding());
+    bus.detach(path);
+    tick();
+    QTRY_COMPARE(statusText(), QStringLiteral("Recepteur non connecté"));
+    QCOMPARE(list()->topLevelItemCount(), 0);
+    held->release();
+
+    // Everything the worker had queued, and every report it sent, has come through.
+    auto *fence = new FenceReceptor;
+    const ReceptorDeviceDesc fenceHandle(fence);
+    fence->release();
+    emit m_window->beaconsNeedRefresh(fenceHandle);
+    QTRY_VERIFY(fence->reached);
+    QCoreApplication::processEvents();
+    QCOMPARE(list()->topLevelItemCount(), 0);
+    QCOMPARE(m_window->freePens().size(), 20);
+    QCOMPARE(deletions.size(), 2);
+
+    bus.attach(ReceptorDetector::interfaceClass(), "receptor", held);
+    tick();
+    QTRY_COMPARE(list()->topLevelItemCount(), 2);
+    QCOMPARE(statusText(), QStringLiteral("Recepteur connecté"));
 }
 
 QTEST_MAIN(TestStationRun)

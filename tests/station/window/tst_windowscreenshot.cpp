@@ -5,6 +5,7 @@
 #include "GeoMapWidget.h"
 #include "GpsOnlineMap.h"
 #include "KorvaneMainWindow.h"
+#include "ReceptorDeviceGeneric.h"
 #include "ReceptorMetaTypes.h"
 #include "TestGeoTiff.h"
 #include "TestTileServer.h"
@@ -51,6 +52,21 @@ BeaconInfo report(const QString &serial, const QString &name, double latitude, d
     info.rssi = -60;
     return info;
 }
+
+// A receptor whose scans read nothing: the window lists only the reports the test hands it.
+class SilentReceptor : public ReceptorDeviceGeneric
+{
+public:
+    void sendAddBeacon(QByteArray) override {}
+    void sendDelBeacon(QByteArray) override {}
+    QByteArray *readBeaconFlags() override { return nullptr; }
+    QByteArray *readBeaconInfo(int) override { return nullptr; }
+    void sendStartBeacon(QByteArray, int) override {}
+    void sendStopBeacon(QByteArray) override {}
+    void sendBootloader() override {}
+    QByteArray *readBeaconQuality(int) override { return nullptr; }
+    int readReceptorId(char *) override { return -1; }
+};
 
 // The colours of `wanted` that no pixel of the picture has.
 QList<QColor> missing(const QImage &picture, QList<QColor> wanted)
@@ -154,6 +170,12 @@ void TestWindowScreenshot::threeBeaconsOnEveryTab()
         tabs->setCurrentIndex(index);
         QCoreApplication::processEvents();
     }
+
+    // Reports are taken from the receptor the window holds.
+    auto *receptor = new SilentReceptor;
+    const ReceptorDeviceDesc held(receptor);
+    receptor->release();
+    QMetaObject::invokeMethod(&window, "enableReceptor", Q_ARG(ReceptorDeviceDesc, held));
 
     // Three beacons, four positions each, reported in turn; they take the first three pens.
     const QString serials[] = {QStringLiteral("0a1b2c3d4e01"), QStringLiteral("0a1b2c3d4e02"),
