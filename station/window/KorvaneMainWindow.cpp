@@ -12,6 +12,7 @@
 #include "ReceptorCom.h"
 #include "ReceptorDetector.h"
 #include "ReceptorDeviceGeneric.h"
+#include "RecordsModel.h"
 #include "qmapcontrol/LayerMapAdapter.h"
 #include "qmapcontrol/MapAdapterOSM.h"
 
@@ -27,7 +28,6 @@
 #include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QShortcut>
-#include <QStandardItemModel>
 #include <QTimer>
 #include <QUrl>
 

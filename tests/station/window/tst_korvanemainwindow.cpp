@@ -6,6 +6,7 @@
 #include "KorvaneMainWindow.h"
 #include "ReceptorDeviceGeneric.h"
 #include "ReceptorMetaTypes.h"
+#include "RecordsModel.h"
 #include "UsbAccess.h"
 
 #include <QAction>
@@ -15,7 +16,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QStandardItemModel>
 #include <QStandardPaths>
 #include <QTabWidget>
 #include <QTableView>
