@@ -32,8 +32,10 @@ void RecordsModel::append(const QDateTime &time, double latitude, char latHemisp
 {
     const int row = int(m_rows.size());
     beginInsertRows(QModelIndex(), row, row);
-    m_rows.push_back(Row{time.isValid() ? time.toMSecsSinceEpoch() : invalidTime, latitude,
-                         longitude, latHemisphere, lonHemisphere});
+    const qint64 seconds = time.isValid() ? time.toSecsSinceEpoch() : -1;
+    const bool held = seconds >= 0 && seconds < qint64(invalidTime);
+    m_rows.push_back(Row{held ? quint32(seconds) : invalidTime, latHemisphere, lonHemisphere,
+                         latitude, longitude});
     endInsertRows();
 }
 
@@ -83,9 +85,9 @@ Qt::ItemFlags RecordsModel::flags(const QModelIndex &index) const
 QString RecordsModel::text(const Row &row, int column) const
 {
     if (column == TimeColumn) {
-        if (row.msecs == invalidTime)
+        if (row.seconds == invalidTime)
             return QString();
-        return QDateTime::fromMSecsSinceEpoch(row.msecs, Qt::UTC).toString(recordTimeFormat);
+        return QDateTime::fromSecsSinceEpoch(row.seconds, Qt::UTC).toString(recordTimeFormat);
     }
     if (std::isnan(row.latitude) || std::isnan(row.longitude))
         return translated("Inconnu");

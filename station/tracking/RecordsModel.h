@@ -1,6 +1,6 @@
 // The records table of one beacon: a row per dated report (time, latitude, longitude) held as plain
 // numbers and turned into the table's texts only when a view asks for them, so that a beacon
-// reporting all day costs a few dozen bytes per row.
+// reporting all day costs 24 bytes per row.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -33,13 +33,15 @@ public:
 private:
     struct Row
     {
-        qint64 msecs;     // since the epoch, UTC; invalidTime when unreadable
-        double latitude;  // receptor form, NaN when not available
-        double longitude; // likewise
+        quint32 seconds;  // since the epoch, UTC; invalidTime when unreadable
         char latHemisphere;
         char lonHemisphere;
+        double latitude;  // receptor form, NaN when not available
+        double longitude; // likewise
     };
-    static constexpr qint64 invalidTime = std::numeric_limits<qint64>::min();
+    // Receptor dates run from 2000 to 2099: whole seconds since 1970 fit in 32 bits, and the table
+    // shows no fraction of a second.
+    static constexpr quint32 invalidTime = std::numeric_limits<quint32>::max();
 
     QString text(const Row &row, int column) const;
 
