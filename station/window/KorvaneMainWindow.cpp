@@ -202,6 +202,8 @@ KorvaneMainWindow::KorvaneMainWindow(QWidget *parent)
     const int columnWidths[] = {80, 70, 90, 110, 10};
     for (int column = 0; column < 5; ++column)
         ui->listWidget->setColumnWidth(column, columnWidths[column]);
+    // Every entry is one line of text: a report changing a text needs no row measured again.
+    ui->listWidget->setUniformRowHeights(true);
 
     for (const QColor &colour : beaconColours)
         penPool.append(QPen(colour));

@@ -1,11 +1,13 @@
-// Korvane, the tracking station: registers the values that cross threads, then runs the main window.
+// Korvane, the tracking station: memory settings, the values that cross threads, then the main window.
 #include "KorvaneMainWindow.h"
+#include "MemoryTuning.h"
 #include "ReceptorMetaTypes.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    keepLargeBlocksMapped();
     registerReceptorMetaTypes();
     QApplication app(argc, argv);
     // Declared after the application, so destroyed before it.
