@@ -1,19 +1,21 @@
 // Cost of the station's whole report path on the window thread, for 20 beacons reporting every 2 s
 // until a million positions are held: KorvaneMainWindow::beaconUpdate with its list entries,
 // records tables (one of them shown), records files, and the three displays (graph, GeoTIFF map
-// with a map loaded, online map with tiles served from local files), all 900 x 600.
+// with a map loaded, online map with tiles served from local files), each 900 x 600.
 //
-// Per size and view it prints the window thread's CPU time for one scan of 20 reports and for one
-// report alone (each followed by the window's repaint on the graph tab, plus a paint of the GeoTIFF
-// map and the online map as if they were shown too), the CPU time of a view change with its full
-// repaint, the cost of a report without painting, and the growth of anonymous resident memory per
-// position since the window was up. Then the start-to-window and exit times.
+// Per size and view (every track in view, or close up on one beacon) it prints the window thread's
+// CPU time for one scan of 20 reports and for one report alone, each with the window's repaint
+// that follows, measured with each display's tab shown in turn and the worst tab kept; the CPU time
+// of a view change with the three displays drawn anew; the cost of a report without painting; and
+// the growth of anonymous resident memory per position since the window was up. Then the
+// start-to-window and exit times.
 //
-// Usage: bench_station_window [largest total, default 1000000] [scans measured per row, default 5]
-// Reports alone: 20 per row, the median is shown.
+// Usage: bench_station_window [largest total, default 1000000] [scans measured per tab, default 10]
+// Reports alone: 20 per tab and row, the median is kept.
 #include "GeoMapWidget.h"
 #include "GpsOnlineMap.h"
 #include "KorvaneMainWindow.h"
+#include "MemoryTuning.h"
 #include "ReceptorDeviceGeneric.h"
 #include "ReceptorMetaTypes.h"
 #include "XCustomPlot.h"
@@ -30,6 +32,7 @@
 #include <QImage>
 #include <QMetaMethod>
 #include <QTemporaryDir>
+#include <QTabWidget>
 #include <QTreeWidget>
 
 #include <geotiffio.h>
@@ -231,14 +234,18 @@ public:
         map = window->findChild<GeoMapWidget *>(QStringLiteral("map"));
         online = window->findChild<GpsOnlineMap *>(QStringLiteral("map_online"));
         list = window->findChild<QTreeWidget *>(QStringLiteral("listWidget"));
-        // The three displays get the size measured, the window makes room for them.
-        graph->setFixedSize(viewSize);
-        map->setFixedSize(viewSize);
-        online->setFixedSize(viewSize);
         const QMetaObject *meta = window->metaObject();
         m_beaconUpdate = meta->method(meta->indexOfSlot("beaconUpdate(BeaconInfo)"));
         window->show();
         settle();
+        // The window sized so that the graph is 900 x 600; the maps, in the same tab widget, are
+        // as large less the GeoTIFF map's scroll bars.
+        window->resize(window->size() + viewSize - graph->size());
+        settle();
+        // A page is laid out when shown: each tab in turn, then back to the graph.
+        tabs = window->findChild<QTabWidget *>(QStringLiteral("tabs"));
+        for (int page : {1, 2, 0})
+            showTab(page);
     }
 
     // Runs what the event loop would run after the reports: the coalesced replot, the window's
@@ -249,11 +256,10 @@ public:
             QCoreApplication::processEvents();
     }
 
-    // The displays on the hidden tabs, painted as if they were shown.
-    void paintHiddenDisplays()
+    void showTab(int page)
     {
-        map->render(&m_mapImage);
-        online->render(&m_onlineImage);
+        tabs->setCurrentIndex(page);
+        settle();
     }
 
     void report(const BeaconInfo &info)
@@ -297,7 +303,8 @@ public:
                         int(py - viewSize.height() / scale / 2), scale, true);
     }
 
-    // Writes the tiles the online map shows (one plain colour each) and waits until it has them.
+    // Writes the tiles the online map shows (one plain colour each), shows its tab and waits until
+    // it has them.
     void provideTiles()
     {
         auto layer = std::dynamic_pointer_cast<LayerMapAdapter>(online->getLayer("Map"));
@@ -323,26 +330,28 @@ public:
                 }
                 wanted.push_back(QPoint(x, y));
             }
-        paintHiddenDisplays();
+        showTab(onlineTab);
         for (const QPoint &tile : wanted)
             while (adapter.tileState(zoom, tile.x(), tile.y()) != TileLoader::State::Ready
                    && adapter.tileState(zoom, tile.x(), tile.y()) != TileLoader::State::Failed) {
+                online->update();
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-                paintHiddenDisplays();
             }
+        settle();
     }
 
+    static constexpr int graphTab = 0;
+    static constexpr int onlineTab = 2;
     std::unique_ptr<KorvaneMainWindow> window;
     XCustomPlot *graph = nullptr;
     GeoMapWidget *map = nullptr;
     GpsOnlineMap *online = nullptr;
     QTreeWidget *list = nullptr;
+    QTabWidget *tabs = nullptr;
 
 private:
     QString m_tileFolder;
     QMetaMethod m_beaconUpdate;
-    QImage m_mapImage{viewSize, QImage::Format_ARGB32_Premultiplied};
-    QImage m_onlineImage{viewSize, QImage::Format_ARGB32_Premultiplied};
 };
 
 struct Row
@@ -350,7 +359,11 @@ struct Row
     double scanMs = 0;
     double aloneMs = 0;
     double viewMs = 0;
+    // The tab shown when a scan cost most.
+    int worstTab = 0;
 };
+
+const char *const tabNames[] = {"graph", "map", "online"};
 
 class Run
 {
@@ -362,7 +375,7 @@ public:
 
     long long total() const { return m_total; }
 
-    // Feeds scans, without painting the hidden displays, until `target` positions are held.
+    // Feeds scans until `target` positions are held, the event loop running every 256 scans.
     // Returns the average CPU time per report.
     double fillTo(long long target)
     {
@@ -386,45 +399,56 @@ public:
         return reports ? cpu * 1e3 / reports : 0.0;
     }
 
-    // A view change with its repaint, then scans and single reports in that view; `focus` is the
-    // beacon whose reports come alone.
+    // A view change with the three displays drawn anew, then, with each display's tab shown in
+    // turn, scans and single reports in that view; `focus` is the beacon whose reports come alone.
     template <typename ChangeView>
     Row measure(int scans, int focus, ChangeView changeView)
     {
         Row row;
+        m_station.showTab(Station::graphTab);
         const double v0 = threadCpuMs();
         changeView();
         Station::settle();
-        m_station.paintHiddenDisplays();
+        for (int page : {1, 2, 0})
+            m_station.showTab(page);
         row.viewMs = threadCpuMs() - v0;
         m_station.provideTiles();
-        Station::settle();
-        m_station.paintHiddenDisplays();
 
-        std::vector<double> scanMs;
-        for (int i = 0; i < scans; ++i) {
-            const std::vector<BeaconInfo> scan = scanReports(m_walks, m_scan++);
-            const double t0 = threadCpuMs();
-            for (const BeaconInfo &info : scan)
+        for (int page = 0; page < 3; ++page) {
+            m_station.showTab(page);
+            // The first scan after a tab is shown catches up with what the tab missed.
+            scan(m_scan++, -1);
+            std::vector<double> scanMs;
+            for (int i = 0; i < scans; ++i)
+                scanMs.push_back(scan(m_scan++, -1));
+            std::vector<double> aloneMs;
+            for (int i = 0; i < beacons; ++i)
+                aloneMs.push_back(scan(m_scan++, focus));
+            if (median(scanMs) > row.scanMs) {
+                row.scanMs = median(scanMs);
+                row.worstTab = page;
+            }
+            row.aloneMs = std::max(row.aloneMs, median(aloneMs));
+        }
+        return row;
+    }
+
+    // The reports of one scan (or only the one of beacon `alone`) and the event loop's work after
+    // them; returns its CPU time.
+    double scan(long long number, int alone)
+    {
+        const std::vector<BeaconInfo> reports = scanReports(m_walks, number);
+        const double t0 = threadCpuMs();
+        if (alone >= 0) {
+            m_station.report(reports[size_t(alone)]);
+            m_total += 1;
+        } else {
+            for (const BeaconInfo &info : reports)
                 m_station.report(info);
-            Station::settle();
-            m_station.paintHiddenDisplays();
-            scanMs.push_back(threadCpuMs() - t0);
             m_total += beacons;
         }
-        std::vector<double> aloneMs;
-        for (int i = 0; i < beacons; ++i) {
-            const std::vector<BeaconInfo> scan = scanReports(m_walks, m_scan++);
-            const double t0 = threadCpuMs();
-            m_station.report(scan[size_t(focus)]);
-            Station::settle();
-            m_station.paintHiddenDisplays();
-            aloneMs.push_back(threadCpuMs() - t0);
-            m_total += 1;
-        }
-        row.scanMs = median(scanMs);
-        row.aloneMs = median(aloneMs);
-        return row;
+        Station::settle();
+        return threadCpuMs() - t0;
     }
 
     double bytesPerPosition() const
@@ -445,8 +469,8 @@ private:
 void printRow(const char *view, long long total, const Row &row, double reportUs,
               double bytesPerPosition)
 {
-    std::printf("%-9s %9lld %9.2f %9.2f %9.1f %10.1f %19.0f\n", view, total, row.scanMs,
-                row.aloneMs, row.viewMs, reportUs, bytesPerPosition);
+    std::printf("%-9s %9lld %9.2f %9.2f %-9s %9.1f %10.1f %19.0f\n", view, total, row.scanMs,
+                row.aloneMs, tabNames[row.worstTab], row.viewMs, reportUs, bytesPerPosition);
     std::fflush(stdout);
 }
 
@@ -457,6 +481,8 @@ int main(int argc, char *argv[])
     const double startCpu = threadCpuMs();
     QElapsedTimer startWall;
     startWall.start();
+    // As the station's main does.
+    keepLargeBlocksMapped();
 
     // The records files and the tile cache go to a throw-away home folder.
     QTemporaryDir home;
@@ -475,7 +501,7 @@ int main(int argc, char *argv[])
     registerReceptorMetaTypes();
     QApplication app(argc, argv);
     const long long largest = argc > 1 ? std::atoll(argv[1]) : 1000000;
-    const int scans = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    const int scans = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
 
     const QString tileFolder = home.path() + QStringLiteral("/tiles");
     auto station = std::make_unique<Station>(tileFolder);
@@ -500,14 +526,16 @@ int main(int argc, char *argv[])
                 beacons, viewSize.width(), viewSize.height(), station->graph->width(),
                 station->graph->height(), station->map->width(), station->map->height(),
                 station->online->width(), station->online->height());
-    std::printf("%-9s %9s %9s %9s %9s %10s %19s\n", "view", "positions", "scan_ms", "alone_ms",
-                "view_ms", "report_us", "bytes_per_position");
+    std::printf("%-9s %9s %9s %9s %-9s %9s %10s %19s\n", "view", "positions", "scan_ms", "alone_ms",
+                "worst_tab", "view_ms", "report_us", "bytes_per_position");
 
     Run run(*station, baseKiB);
-    // Each row adds its scans and as many reports alone as there are beacons.
-    const long long measuredPerRow = beacons * (scans + 1);
+    // Each row adds, for each tab, a first scan, its scans and as many reports alone as there are
+    // beacons.
+    const long long measuredPerRow = 3 * beacons * (scans + 2);
     for (long long target = 1000; target <= largest; target *= 10) {
-        const double reportUs = run.fillTo(target - 2 * measuredPerRow);
+        // The close-up rows come right after the others, the positions of one row later.
+        const double reportUs = run.fillTo(target - measuredPerRow);
         const int focus = int(run.total() / beacons) % beacons;
 
         const Row all = run.measure(scans, focus, [&] { station->frameAll(); });
