@@ -186,7 +186,9 @@ void GeoMapModel::drawTrack(QPainter &painter, const MapTrack &track, double s, 
     }
     // The pixel's flags for this pass: the circle, then a line to each neighbour or itself.
     const auto firstTime = [&](const QPointF &p, int flag) {
-        if (!collapse || !(p.x() >= 0 && p.y() >= 0 && p.x() < size.width() && p.y() < size.height()))
+        const bool inside =
+            p.x() >= 0 && p.y() >= 0 && p.x() < size.width() && p.y() < size.height();
+        if (!collapse || !inside)
             return true;
         quint32 &cell = m_drawnPixels[size_t(p.y()) * size_t(size.width()) + size_t(p.x())];
         if ((cell >> 16) != m_drawnPass)

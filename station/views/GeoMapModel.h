@@ -1,6 +1,6 @@
 // The store behind the GeoTIFF map view: the loaded map, every beacon's track with the map pixel of
-// each position, the rectangle holding all positions, and the view's cached rendered picture. Tracks
-// are named by the caller (a beacon's serial); positions can come one by one or many at once.
+// each position, the rectangle holding all positions, and the view's cached rendered picture.
+// Tracks are named by the caller (a beacon's serial); positions come one by one or many at once.
 #pragma once
 
 #include "GeoTiffImage.h"

@@ -128,7 +128,8 @@ void TrackPicture::draw(QCPPainter *painter, TrackCurve *curve)
 
     // Only the half-pixel shift of antialiasing may stand between the picture and the device.
     const double shift = transform.dx();
-    const bool plainTransform = transform.type() <= QTransform::TxTranslate && transform.dy() == shift
+    const bool plainTransform = transform.type() <= QTransform::TxTranslate
+        && transform.dy() == shift
         && (shift == 0 || (shift == 0.5 && painter->testRenderHint(QPainter::Antialiasing)));
     QPaintDevice *device = painter->device();
     const bool raster = device

@@ -1,4 +1,4 @@
-// Korvane, the tracking station: memory settings, the values that cross threads, then the main window.
+// Korvane, the tracking station: memory settings, the values that cross threads, the main window.
 #include "KorvaneMainWindow.h"
 #include "MemoryTuning.h"
 #include "ReceptorMetaTypes.h"

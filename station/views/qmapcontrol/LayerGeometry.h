@@ -1,8 +1,8 @@
-// A layer of geometries drawn over the map: lines first, then the marks of the lines' vertices, then
-// markers, each in the order added. Markers are kept in a compact table of projected positions so
-// that a paint only looks at those in view, and a marker is not drawn again on a pixel that already
-// shows the same marker. Points appended to lines and markers added since the layer was last drawn
-// can be drawn on their own onto that picture.
+// A layer of geometries drawn over the map: lines first, then the marks of the lines' vertices,
+// then markers, each in the order added. Markers are kept in a compact table of projected positions
+// so that a paint only looks at those in view, and a marker is not drawn again on a pixel that
+// already shows the same marker. Points appended to lines and markers added since the layer was
+// last drawn can be drawn on their own onto that picture.
 #pragma once
 
 #include "Extent.h"

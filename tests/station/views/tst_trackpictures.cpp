@@ -1,7 +1,8 @@
 // The three displays drawn from long, dense tracks, compared with a plain drawing of every position
 // (every segment and every mark, nothing left out, nothing kept from an earlier paint) at several
 // zooms and sizes, with positions arriving in bursts between paints after the view was set. The
-// pictures must match everywhere but where an antialiased edge falls a pixel apart.
+// antialiased pictures must match everywhere but where an edge falls a pixel apart; the GeoTIFF
+// map, drawn without antialiasing, must match exactly.
 #include "GeoMapWidget.h"
 #include "GpsOnlineMap.h"
 #include "GraphManager.h"
@@ -66,7 +67,8 @@ std::vector<Track> makeTracks()
         }
         return track;
     };
-    return {wander({45.03, 6.03}, 4000, 0.00006, 0, 0), wander({45.03, 6.08}, 3000, 0.0001, 1000, 1500),
+    return {wander({45.03, 6.03}, 4000, 0.00006, 0, 0),
+            wander({45.03, 6.08}, 3000, 0.0001, 1000, 1500),
             wander({45.07, 6.05}, 400, 0.003, 0, 0)};
 }
 
@@ -166,7 +168,7 @@ int unmatched(const QImage &shown, const QImage &plain, const QImage &without, Q
                     *where = QStringLiteral("(%1, %2) in the %3 picture")
                                  .arg(x)
                                  .arg(y)
-                                 .arg(side == 0 ? QStringLiteral("shown") : QStringLiteral("plain"));
+                                 .arg(side == 0 ? QLatin1String("shown") : QLatin1String("plain"));
             }
         }
     return count;
@@ -391,7 +393,8 @@ void TestTrackPictures::geoTiffMap()
         const qint64 offX = qint64(map.originX() * scale);
         const qint64 offY = qint64(map.originY() * scale);
         const auto at = [&](const MapPoint &p) {
-            return QPointF(double(qint64(p.px * scale) - offX), double(qint64(p.py * scale) - offY));
+            return QPointF(double(qint64(p.px * scale) - offX),
+                           double(qint64(p.py * scale) - offY));
         };
         for (const MapTrack &track : map.model().tracks()) {
             painter.setPen(track.pen);
