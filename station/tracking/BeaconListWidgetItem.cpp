@@ -6,6 +6,7 @@
 #include "BeaconItem.h"
 #include "DataStorage.h"
 #include "GpsCoords.h"
+#include "RecordsModel.h"
 #include "RecordsRecovery.h"
 
 #include <QBrush>
@@ -13,11 +14,8 @@
 #include <QDir>
 #include <QFile>
 #include <QLocale>
-#include <QStandardItem>
-#include <QStandardItemModel>
 
 #include <algorithm>
-#include <cmath>
 
 namespace
 {
@@ -58,25 +56,15 @@ QString stateWord(quint8 state)
         return translated("Hors ligne");
     }
 }
-
-// The raw number with its hemisphere letter, as the receptor sent it but without leading zeros.
-QString rawCoordinate(double value, char letter)
-{
-    return QStringLiteral("%1%2").arg(value, 0, 'f', 5).arg(QLatin1Char(letter));
-}
 }
 
 BeaconListWidgetItem::BeaconListWidgetItem(const QString &serial, QTreeWidget *parent)
     : QTreeWidgetItem(parent, QTreeWidgetItem::Type),
       m_serial(serial),
-      m_recordsModel(new QStandardItemModel(0, 3)),
+      m_recordsModel(new RecordsModel),
       m_watcher(new BeaconItem(this)),
       m_pen(QColor(0, 0, 0, 255))
 {
-    m_recordsModel->setHorizontalHeaderItem(0, new QStandardItem(translated("Heure")));
-    m_recordsModel->setHorizontalHeaderItem(1, new QStandardItem(translated("Latitude")));
-    m_recordsModel->setHorizontalHeaderItem(2, new QStandardItem(translated("Longitude")));
-
     m_livenessTimer.setSingleShot(true);
     QObject::connect(&m_livenessTimer, SIGNAL(timeout()), m_watcher, SLOT(timeout()),
                      Qt::DirectConnection);
@@ -154,15 +142,7 @@ void BeaconListWidgetItem::setOffline()
 
 void BeaconListWidgetItem::appendRecord()
 {
-    QList<QStandardItem *> row;
-    row << new QStandardItem(timeText(m_timestamp, recordTimeFormat));
-    if (std::isnan(m_latitude) || std::isnan(m_longitude)) {
-        row << new QStandardItem(translated("Inconnu")) << new QStandardItem(translated("Inconnu"));
-    } else {
-        row << new QStandardItem(rawCoordinate(m_latitude, m_latHemisphere))
-            << new QStandardItem(rawCoordinate(m_longitude, m_lonHemisphere));
-    }
-    m_recordsModel->appendRow(row);
+    m_recordsModel->append(m_timestamp, m_latitude, m_latHemisphere, m_longitude, m_lonHemisphere);
 }
 
 bool BeaconListWidgetItem::writeRecord()

@@ -16,7 +16,7 @@
 #include <QVector>
 
 class BeaconItem;
-class QStandardItemModel;
+class RecordsModel;
 class QTreeWidget;
 
 class BeaconListWidgetItem : public QTreeWidgetItem
@@ -55,7 +55,7 @@ public:
     const QPen &pen() const { return m_pen; }
 
     // The records table: one row per dated report, never shrinking.
-    QStandardItemModel *recordsModel() const { return m_recordsModel; }
+    RecordsModel *recordsModel() const { return m_recordsModel; }
 
     // The 60 s single-shot timer whose expiry turns the entry offline.
     QTimer *livenessTimer() { return &m_livenessTimer; }
@@ -108,7 +108,7 @@ private:
     qint32 m_snr = 0;
     qint32 m_rssi = 0;
     quint8 m_state = 0;
-    QStandardItemModel *m_recordsModel;
+    RecordsModel *m_recordsModel;
     QTimer m_livenessTimer;
     BeaconItem *m_watcher;
     QPen m_pen;

@@ -60,9 +60,19 @@ bool GeoMapModel::loadMap(const QString &path)
 
 void GeoMapModel::addPoint(const QString &name, const MapPoint &point, const QPen &pen)
 {
-    MapPoint placed = point;
-    place(placed);
+    append(name, &point, 1, pen);
+}
 
+void GeoMapModel::addPoints(const QString &name, const QVector<MapPoint> &points,
+                            const QPen &pen)
+{
+    append(name, points.constData(), points.size(), pen);
+}
+
+void GeoMapModel::append(const QString &name, const MapPoint *points, int count, const QPen &pen)
+{
+    if (count <= 0)
+        return;
     auto it = std::find_if(m_tracks.begin(), m_tracks.end(),
                            [&name](const MapTrack &t) { return t.name == name; });
     if (it == m_tracks.end()) {
@@ -71,28 +81,45 @@ void GeoMapModel::addPoint(const QString &name, const MapPoint &point, const QPe
         track.pen = pen;
         m_tracks.push_back(track);
         it = m_tracks.end() - 1;
+        m_legendValid = false;
     }
     MapTrack &track = *it;
-    track.points.append(placed);
+    // A batch is made room for at once, but never just enough: batches after batches still grow
+    // geometrically.
+    const int needed = track.points.size() + count;
+    if (needed > track.points.capacity())
+        track.points.reserve(qMax(needed, 2 * track.points.capacity()));
 
     // Drawn into the cached picture, which thus stays equal to a full redraw.
-    if (m_cacheValid && !m_cachePixmap.isNull()) {
-        const double s = m_cacheScale;
-        const int n = track.points.size();
-        const MapPoint *previous = n >= 2 ? &track.points[n - 2] : nullptr;
-        QPainter painter(&m_cachePixmap);
-        drawPoint(painter, track, placed, previous, s, qint64(m_cacheX * s), qint64(m_cacheY * s));
+    const bool drawing = m_cacheValid && !m_cachePixmap.isNull();
+    QPainter painter;
+    if (drawing)
+        painter.begin(&m_cachePixmap);
+    for (int i = 0; i < count; ++i) {
+        MapPoint placed = points[i];
+        place(placed);
+        track.points.append(placed);
+        if (drawing) {
+            const int n = track.points.size();
+            const MapPoint *previous = n >= 2 ? &track.points[n - 2] : nullptr;
+            const double s = m_cacheScale;
+            const QRectF drawn = drawPoint(painter, track, placed, previous, s,
+                                           qint64(m_cacheX * s), qint64(m_cacheY * s));
+            // A line from far away is kept to the picture before it is counted in pixels.
+            m_cacheChanges.area |= drawn.intersected(QRectF(m_cachePixmap.rect())).toAlignedRect();
+        }
+        extendBounds(placed.px, placed.py);
     }
-
-    extendBounds(placed.px, placed.py);
 }
 
 void GeoMapModel::removeTrack(const QString &name)
 {
     auto it = std::find_if(m_tracks.begin(), m_tracks.end(),
                            [&name](const MapTrack &t) { return t.name == name; });
-    if (it != m_tracks.end())
+    if (it != m_tracks.end()) {
         m_tracks.erase(it);
+        m_legendValid = false;
+    }
     recomputeBounds();
     m_cacheValid = false;
 }
@@ -122,17 +149,75 @@ void GeoMapModel::recomputeBounds()
     }
 }
 
-void GeoMapModel::drawPoint(QPainter &painter, const MapTrack &track, const MapPoint &point,
-                            const MapPoint *previous, double s, qint64 offX, qint64 offY)
+QRectF GeoMapModel::drawPoint(QPainter &painter, const MapTrack &track, const MapPoint &point,
+                              const MapPoint *previous, double s, qint64 offX, qint64 offY)
 {
     painter.setPen(track.pen);
     painter.setBrush(track.brush);
     if (!point.isDrawable())
-        return;
+        return QRectF();
+    const double reach = track.pen.widthF() / 2 + 1;
     const QPointF c = screenPosition(point, s, offX, offY);
     painter.drawEllipse(c, 4, 4);
-    if (previous && previous->px > 0 && previous->py > 0)
-        painter.drawLine(screenPosition(*previous, s, offX, offY), c);
+    QRectF area(c - QPointF(4, 4), QSizeF(8, 8));
+    if (previous && previous->px > 0 && previous->py > 0) {
+        const QPointF from = screenPosition(*previous, s, offX, offY);
+        painter.drawLine(from, c);
+        area |= QRectF(from, c).normalized();
+    }
+    return area.adjusted(-reach, -reach, reach, reach);
+}
+
+void GeoMapModel::drawTrack(QPainter &painter, const MapTrack &track, double s, qint64 offX,
+                            qint64 offY, const QSize &size)
+{
+    painter.setPen(track.pen);
+    painter.setBrush(track.brush);
+    // A track is drawn in one opaque colour without antialiasing: a circle or a line drawn again
+    // exactly where it was changes no pixel, and is left out. Only circles and lines of at most a
+    // pixel, the many that a wide view packs onto each pixel, are looked for.
+    const bool collapse = track.pen.brush().isOpaque()
+        && !painter.testRenderHint(QPainter::Antialiasing) && size.width() > 0
+        && size.height() > 0;
+    if (collapse) {
+        const size_t cells = size_t(size.width()) * size_t(size.height());
+        if (m_drawnPixels.size() != cells || ++m_drawnPass > 0xffff) {
+            m_drawnPixels.assign(cells, 0);
+            m_drawnPass = 1;
+        }
+    }
+    // The pixel's flags for this pass: the circle, then a line to each neighbour or itself.
+    const auto firstTime = [&](const QPointF &p, int flag) {
+        const bool inside =
+            p.x() >= 0 && p.y() >= 0 && p.x() < size.width() && p.y() < size.height();
+        if (!collapse || !inside)
+            return true;
+        quint32 &cell = m_drawnPixels[size_t(p.y()) * size_t(size.width()) + size_t(p.x())];
+        if ((cell >> 16) != m_drawnPass)
+            cell = m_drawnPass << 16;
+        if (cell & (1u << flag))
+            return false;
+        cell |= 1u << flag;
+        return true;
+    };
+
+    const MapPoint *previous = nullptr;
+    for (const MapPoint &point : track.points) {
+        if (point.isDrawable()) {
+            const QPointF c = screenPosition(point, s, offX, offY);
+            if (firstTime(c, 0))
+                painter.drawEllipse(c, 4, 4);
+            if (previous && previous->px > 0 && previous->py > 0) {
+                const QPointF from = screenPosition(*previous, s, offX, offY);
+                const QPointF step = c - from;
+                const bool shortLine = std::fabs(step.x()) <= 1 && std::fabs(step.y()) <= 1;
+                if (!shortLine
+                    || firstTime(from, 1 + int((step.y() + 1) * 3 + (step.x() + 1))))
+                    painter.drawLine(from, c);
+            }
+        }
+        previous = &point;
+    }
 }
 
 QPixmap GeoMapModel::render(double s, int x, int y, int w, int h)
@@ -159,13 +244,8 @@ QPixmap GeoMapModel::render(double s, int x, int y, int w, int h)
         const qint64 offX = qint64(x * s);
         const qint64 offY = qint64(y * s);
         QPainter painter(&picture);
-        for (const MapTrack &track : m_tracks) {
-            const MapPoint *previous = nullptr;
-            for (const MapPoint &point : track.points) {
-                drawPoint(painter, track, point, previous, s, offX, offY);
-                previous = &point;
-            }
-        }
+        for (const MapTrack &track : m_tracks)
+            drawTrack(painter, track, s, offX, offY, picture.size());
     }
 
     m_cacheScale = s;
@@ -175,11 +255,21 @@ QPixmap GeoMapModel::render(double s, int x, int y, int w, int h)
     m_cacheHeight = h;
     m_cachePixmap = picture;
     m_cacheValid = true;
+    m_cacheChanges = PictureChanges{true, QRect()};
     return picture;
+}
+
+GeoMapModel::PictureChanges GeoMapModel::takePictureChanges()
+{
+    const PictureChanges changes = m_cacheChanges;
+    m_cacheChanges = PictureChanges();
+    return changes;
 }
 
 QPixmap GeoMapModel::renderLegend() const
 {
+    if (m_legendValid)
+        return m_legend;
     const int n = int(m_tracks.size());
     QPixmap legend(200, 16 * n + 10);
     legend.fill(Qt::transparent);
@@ -197,5 +287,8 @@ QPixmap GeoMapModel::renderLegend() const
         painter.setBrush(Qt::NoBrush);
         painter.drawText(QPointF(25.0, y + 5), track.name);
     }
+    painter.end();
+    m_legend = legend;
+    m_legendValid = true;
     return legend;
 }

@@ -82,17 +82,52 @@ void GeoMapWidget::Slot_BeaconDelete(const QString &id)
 void GeoMapWidget::RefreshMap()
 {
     const qint64 t0 = QDateTime::currentMSecsSinceEpoch();
-    QPixmap picture = m_model.render(m_scale, m_originX, m_originY, width(), height());
+    const QPixmap picture = m_model.render(m_scale, m_originX, m_originY, width(), height());
+    const GeoMapModel::PictureChanges changes = m_model.takePictureChanges();
     const QPixmap legend = m_model.renderLegend();
-    // Painting detaches the picture from the cache: the cached picture never gets the legend.
-    if (!picture.isNull()) {
-        QPainter painter(&picture);
-        painter.fillRect(0, 0, legend.width(), legend.height(), QColor(200, 200, 200, 150));
+    const QRect legendBox(QPoint(0, 0), legend.size());
+    // The picture shown is the cached one with the legend over it; the cached picture never gets
+    // the legend.
+    const QPixmap *shown = heldPixmap();
+    if (shown && shown->isNull())
+        shown = nullptr;
+    if (picture.isNull()) {
+        setPixmap(QPixmap());
+    } else if (!shown || changes.redrawn || shown->size() != picture.size()
+               || legend.cacheKey() != m_shownLegend) {
+        QPixmap composed = picture.copy();
+        QPainter painter(&composed);
+        painter.fillRect(legendBox, QColor(200, 200, 200, 150));
         painter.drawPixmap(0, 0, legend);
+        painter.end();
+        m_shownLegend = legend.cacheKey();
+        setPixmap(composed);
+    } else if (!changes.area.isEmpty()) {
+        // New positions are copied into the picture the label holds, where it holds it: setting a
+        // new picture would have the window lay out (and repaint) its whole tab widget again.
+        QPainter painter(const_cast<QPixmap *>(shown));
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawPixmap(changes.area, picture, changes.area);
+        if (changes.area.intersects(legendBox)) {
+            painter.drawPixmap(legendBox, picture, legendBox);
+            painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+            painter.fillRect(legendBox, QColor(200, 200, 200, 150));
+            painter.drawPixmap(0, 0, legend);
+        }
+        painter.end();
+        update(contentsRect());
     }
-    setPixmap(picture);
     qCDebug(lcViews, "Refresh in %lld ms\n",
             static_cast<long long>(QDateTime::currentMSecsSinceEpoch() - t0));
+}
+
+const QPixmap *GeoMapWidget::heldPixmap() const
+{
+    // The label's own pixmap object, which it draws from; only the deprecated accessor gives it.
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    return pixmap();
+    QT_WARNING_POP
 }
 
 void GeoMapWidget::Zoom(int x, int y, double newscale)

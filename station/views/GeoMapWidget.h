@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QLabel>
 #include <QPen>
+#include <QPixmap>
 #include <QString>
 #include <QTimer>
 
@@ -60,7 +61,11 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    const QPixmap *heldPixmap() const;
+
     GeoMapModel m_model;
+    // The legend that the picture shown holds.
+    qint64 m_shownLegend = 0;
     double m_scale = 1.0;
     QTimer m_refreshTimer;
     int m_originX = 0;

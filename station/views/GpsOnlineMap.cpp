@@ -14,6 +14,7 @@ using namespace qmapcontrol;
 
 namespace {
 
+// The circle drawn at each position of a track.
 std::shared_ptr<GeometryPointCircle> positionCircle(const PointWorldCoord &point, const QPen &color)
 {
     auto circle = std::make_shared<GeometryPointCircle>(point, QSizeF(10.0, 10.0), 0, 17);
@@ -40,7 +41,6 @@ void GpsOnlineMap::beaconMoved(const QString &id, const QDateTime &time, const G
                                const QPen &color)
 {
     Q_UNUSED(time)
-    const std::string name = id.toStdString();
     std::shared_ptr<GeometryLineString> line = lines.value(id);
     if (qIsNaN(coords.latitude()) || qIsNaN(coords.longitude())) {
         qCDebug(lcViews, "Invalid coordinates\n");
@@ -52,22 +52,20 @@ void GpsOnlineMap::beaconMoved(const QString &id, const QDateTime &time, const G
     const PointWorldCoord point(longitude, latitude);
 
     if (!line) {
-        auto layer = std::make_shared<LayerGeometry>(name, 0, 17, nullptr);
+        auto layer = std::make_shared<LayerGeometry>(id.toStdString(), 0, 17, nullptr);
         line = std::make_shared<GeometryLineString>(std::vector<PointWorldCoord>{point}, 0, 17);
         QPen pen(color);
         pen.setWidth(1);
         line->setPen(pen);
         line->setMetadata("ID", QVariant(id));
+        // One circle per position, drawn at the line's vertices rather than held one by one.
+        line->setVertexMarker(positionCircle(point, color));
         layer->addGeometry(line, false);
-        layer->addGeometry(positionCircle(point, color), false);
         lines.insert(id, line);
         addLayer(layer, -1);
         return;
     }
     line->addPoint(point);
-    const auto circle = positionCircle(point, color);
-    if (auto layer = std::dynamic_pointer_cast<LayerGeometry>(getLayer(name)))
-        layer->addGeometry(circle, false);
 }
 
 void GpsOnlineMap::beaconDeleted(const QString &id)

@@ -1,6 +1,6 @@
 // The "Carte en ligne" tab: OpenStreetMap tiles with one geometry layer per beacon, named after its
-// serial, holding the beacon's track as a line and each received position as a small circle. It
-// keeps the extent of all tracks so that "Recadrer" can show them all.
+// serial, holding the beacon's track as a line that marks each received position with a small
+// circle. It keeps the extent of all tracks so that "Recadrer" can show them all.
 #pragma once
 
 #include "qmapcontrol/GeometryLineString.h"

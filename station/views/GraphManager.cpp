@@ -17,6 +17,11 @@ GraphManager::GraphManager(QCustomPlot *plot)
     plot->setInteractions(QCP::iRangeDrag | QCP::iRangeZoom | QCP::iSelectPlottables);
     plot->legend->setVisible(true);
     plot->setAutoAddPlottableToLegend(true);
+    plot->currentLayer()->setMode(QCPLayer::lmBuffered);
+    // Nothing is drawn over the plot: its top layer needs no picture of its own to put together
+    // with the others at each paint.
+    if (QCPLayer *overlay = plot->layer(QStringLiteral("overlay")))
+        overlay->setMode(QCPLayer::lmLogical);
 }
 
 QCPCurve *GraphManager::curve(const QString &id) const
@@ -35,6 +40,7 @@ void GraphManager::beaconMoved(const QString &id, const QDateTime &time, const G
         qCDebug(lcViews, "Invalid coordinates\n");
         return;
     }
+    const bool known = curve != nullptr;
     if (!curve) {
         // Creating the curve registers it with the plot and appends its legend entry.
         curve = new TrackCurve(plot->xAxis, plot->yAxis);
@@ -46,8 +52,29 @@ void GraphManager::beaconMoved(const QString &id, const QDateTime &time, const G
     }
     // The curve's parameter counts up from 0, so points stay in arrival order.
     curve->addData(coords.longitudeDegrees(), coords.latitudeDegrees());
-    // A burst of reports from one scan costs a single replot.
-    plot->replot(QCustomPlot::rpQueuedReplot);
+    // A burst of reports from one scan costs a single replot; a new curve also has a new legend
+    // entry, and so needs the whole plot.
+    if (known)
+        queueTracksReplot(curve->layer());
+    else
+        plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void GraphManager::queueTracksReplot(QCPLayer *layer)
+{
+    if (tracksReplotQueued)
+        return;
+    tracksReplotQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, layer = QPointer<QCPLayer>(layer)] {
+            tracksReplotQueued = false;
+            // A layer without a buffer of its own, or one whose buffers are out of date, replots
+            // the whole plot.
+            if (plot && layer)
+                layer->replot();
+        },
+        Qt::QueuedConnection);
 }
 
 void GraphManager::beaconDeleted(const QString &id)

@@ -1,5 +1,6 @@
 // Keeps one curve per beacon on the track graph: longitude across, latitude up, in decimal degrees,
-// the points joined in the order they were received.
+// the points joined in the order they were received. The curves' layer has a paint buffer of its
+// own, so that a new position of a known beacon repaints the curves alone, not axes and legend.
 #pragma once
 
 #include <QDateTime>
@@ -13,6 +14,7 @@
 
 class QCustomPlot;
 class QCPCurve;
+class QCPLayer;
 
 class GraphManager : public QObject
 {
@@ -32,7 +34,11 @@ public slots:
     void beaconDeleted(const QString &id);
 
 private:
+    // Repaints the curves' layer alone, once for a burst of positions of known beacons.
+    void queueTracksReplot(QCPLayer *layer);
+
     QPointer<QCustomPlot> plot;
+    bool tracksReplotQueued = false;
     // The curves belong to the plot; a guarded pointer turns null if the plot drops one itself.
     QMap<QString, QPointer<QCPCurve>> curves;
 };

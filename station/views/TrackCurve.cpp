@@ -1,6 +1,7 @@
 // Track graph curve drawn in one pass over its positions.
 #include "TrackCurve.h"
 
+#include "TrackPicture.h"
 #include "qmapcontrol/ScreenPolyline.h"
 
 #include <cmath>
@@ -49,19 +50,29 @@ TrackCurve::TrackCurve(QCPAxis *keyAxis, QCPAxis *valueAxis)
 {
 }
 
-void TrackCurve::draw(QCPPainter *painter)
+bool TrackCurve::drawsPlainly() const
 {
-    QCPAxis *keyAxis = mKeyAxis.data();
-    QCPAxis *valueAxis = mValueAxis.data();
+    const QCPAxis *keyAxis = mKeyAxis.data();
+    const QCPAxis *valueAxis = mValueAxis.data();
     // Fills, thinned-out marks and logarithmic axes are left to QCPCurve.
-    const bool plain = keyAxis && valueAxis && keyAxis->scaleType() == QCPAxis::stLinear
+    return keyAxis && valueAxis && keyAxis->scaleType() == QCPAxis::stLinear
         && valueAxis->scaleType() == QCPAxis::stLinear && mBrush.style() == Qt::NoBrush
         && scatterSkip() == 0
         && (!mSelectionDecorator || mSelectionDecorator->brush().style() == Qt::NoBrush);
-    if (!plain) {
+}
+
+void TrackCurve::draw(QCPPainter *painter)
+{
+    if (!drawsPlainly()) {
         QCPCurve::draw(painter);
         return;
     }
+    TrackPicture::of(mParentPlot)->draw(painter, this);
+}
+
+void TrackCurve::drawAll(QCPPainter *painter, MarkGrid *grid) const
+{
+    grid->reset(markArea(mScatterStyle.size()));
     if (mDataContainer->isEmpty())
         return;
 
@@ -70,6 +81,9 @@ void TrackCurve::draw(QCPPainter *painter)
     QList<QCPDataRange> unselectedSegments;
     getDataSegments(selectedSegments, unselectedSegments);
     const QList<QCPDataRange> segments = unselectedSegments + selectedSegments;
+    // With a selection, each stretch has marks of its own; else `grid` keeps them for later.
+    const bool whole = selectedSegments.isEmpty();
+    MarkGrid stretchGrid;
     QVector<QPointF> vertices;
     QVector<QPointF> marks;
     for (int i = 0; i < segments.size(); ++i) {
@@ -86,12 +100,33 @@ void TrackCurve::draw(QCPPainter *painter)
         const QCPScatterStyle style =
             decorated ? mSelectionDecorator->getFinalScatterStyle(mScatterStyle) : mScatterStyle;
         if (!style.isNone()) {
-            trackMarks(&marks, segments.at(i), style.size());
+            if (!whole)
+                stretchGrid.reset(markArea(style.size()));
+            trackMarks(&marks, segments.at(i), style.size(), whole ? grid : &stretchGrid);
             drawScatterPlot(painter, marks, style);
         }
     }
     if (mSelectionDecorator)
         mSelectionDecorator->drawDecoration(painter, selection());
+}
+
+void TrackCurve::drawFrom(QCPPainter *painter, int first, MarkGrid *grid) const
+{
+    const int count = dataCount();
+    if (first >= count)
+        return;
+    if (lineStyle() != lsNone) {
+        QVector<QPointF> vertices;
+        trackLine(&vertices, QCPDataRange(std::max(first - 1, 0), count), mPen.widthF());
+        painter->setPen(mPen);
+        painter->setBrush(Qt::NoBrush);
+        drawCurveLine(painter, vertices);
+    }
+    if (!mScatterStyle.isNone()) {
+        QVector<QPointF> marks;
+        trackMarks(&marks, QCPDataRange(first, count), mScatterStyle.size(), grid);
+        drawScatterPlot(painter, marks, mScatterStyle);
+    }
 }
 
 void TrackCurve::trackLine(QVector<QPointF> *vertices, const QCPDataRange &range,
@@ -123,33 +158,29 @@ void TrackCurve::trackLine(QVector<QPointF> *vertices, const QCPDataRange &range
     *vertices = polyline.finish();
 }
 
-void TrackCurve::trackMarks(QVector<QPointF> *marks, const QCPDataRange &range,
-                            double markSize) const
+QRect TrackCurve::markArea(double markSize) const
 {
-    // Marks just outside the plot area still show in part. Every mark has the same shape and pen,
-    // so a second one on an already marked pixel changes nothing visible.
+    // Marks just outside the plot area still show in part.
     const int reach = int(std::ceil(markSize));
-    const QRect area = keyAxis()->axisRect()->rect().adjusted(-reach, -reach, reach, reach);
-    const DataWindow window(keyAxis(), valueAxis(), reach);
-    const double left = area.left();
-    const double top = area.top();
-    const int width = area.width();
-    const int height = area.height();
-    std::vector<bool> marked(size_t(std::max(width, 0)) * size_t(std::max(height, 0)), false);
+    return keyAxis()->axisRect()->rect().adjusted(-reach, -reach, reach, reach);
+}
+
+void TrackCurve::trackMarks(QVector<QPointF> *marks, const QCPDataRange &range, double markSize,
+                            MarkGrid *grid) const
+{
+    // Every mark has the same shape and pen, so a second one on an already marked pixel changes
+    // nothing visible.
+    const DataWindow window(keyAxis(), valueAxis(), std::ceil(markSize));
     marks->clear();
     const auto end = mDataContainer->constBegin() + range.end();
     for (auto it = mDataContainer->constBegin() + range.begin(); it != end; ++it) {
         if (window.outcode(it->key, it->value) != 0)
             continue;
         const QPointF p = coordsToPixels(it->key, it->value);
-        const double x = p.x() - left;
-        const double y = p.y() - top;
-        if (!(x >= 0 && y >= 0 && x < width && y < height))
-            continue;
-        const size_t cell = size_t(y) * size_t(width) + size_t(x);
-        if (marked[cell])
-            continue;
-        marked[cell] = true;
-        marks->append(p);
+        // A gap in the track (NaN) has no mark, nor has a position far off any grid (a plot not
+        // laid out yet).
+        if (std::fabs(p.x()) < 1e9 && std::fabs(p.y()) < 1e9
+            && grid->take(QPoint(int(std::floor(p.x())), int(std::floor(p.y())))))
+            marks->append(p);
     }
 }

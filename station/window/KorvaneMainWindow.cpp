@@ -14,6 +14,7 @@
 #include "ReceptorDeviceGeneric.h"
 #include "UsbAccessNotice.h"
 #include "RecordsRecovery.h"
+#include "RecordsModel.h"
 #include "qmapcontrol/LayerMapAdapter.h"
 #include "qmapcontrol/MapAdapterOSM.h"
 #include "LogCategories.h"
@@ -31,7 +32,6 @@
 #include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QShortcut>
-#include <QStandardItemModel>
 #include <QTimer>
 #include <QUrl>
 
@@ -219,6 +219,8 @@ KorvaneMainWindow::KorvaneMainWindow(QWidget *parent)
     const int columnWidths[] = {80, 70, 90, 110, 10};
     for (int column = 0; column < 5; ++column)
         ui->listWidget->setColumnWidth(column, columnWidths[column]);
+    // Every entry is one line of text: a report changing a text needs no row measured again.
+    ui->listWidget->setUniformRowHeights(true);
 
     for (const QColor &colour : beaconColours)
         penPool.append(QPen(colour));

@@ -1,5 +1,6 @@
-// Korvane, the tracking station: registers the values that cross threads, then runs the main window.
+// Korvane, the tracking station: memory settings, the values that cross threads, the main window.
 #include "KorvaneMainWindow.h"
+#include "MemoryTuning.h"
 #include "ReceptorMetaTypes.h"
 #include "QtFrench.h"
 
@@ -7,6 +8,7 @@
 
 int main(int argc, char *argv[])
 {
+    keepLargeBlocksMapped();
     registerReceptorMetaTypes();
     QApplication app(argc, argv);
     // Qt's standard dialogs and buttons in French, like the rest of the window.

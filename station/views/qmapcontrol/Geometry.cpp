@@ -34,4 +34,10 @@ void Geometry::changed()
         m_layer->geometryChanged(*this);
 }
 
+void Geometry::appended()
+{
+    if (m_layer)
+        m_layer->geometryAppended(*this);
+}
+
 } // namespace qmapcontrol

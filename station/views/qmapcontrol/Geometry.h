@@ -42,6 +42,8 @@ protected:
     Geometry(int zoomMinimum, int zoomMaximum);
     // Tells the owning layer that the geometry must be drawn again.
     void changed();
+    // Tells the owning layer that the geometry grew at its end and the rest stays as drawn.
+    void appended();
 
 private:
     friend class LayerGeometry;

@@ -1,4 +1,5 @@
-// Polyline geometry: projected points, per-run extents, and a culled, thinned, clipped drawing.
+// Polyline geometry: projected points, per-run extents, and a culled, thinned, clipped drawing,
+// whole or of what was appended.
 #include "GeometryLineString.h"
 
 #include "MapView.h"
@@ -16,7 +17,6 @@ GeometryLineString::GeometryLineString(const std::vector<PointWorldCoord> &point
     : Geometry(zoomMinimum, zoomMaximum)
 {
     m_points.reserve(points.size());
-    m_normalized.reserve(points.size());
     for (const PointWorldCoord &point : points)
         append(point);
 }
@@ -24,6 +24,25 @@ GeometryLineString::GeometryLineString(const std::vector<PointWorldCoord> &point
 void GeometryLineString::addPoint(const PointWorldCoord &point)
 {
     append(point);
+    appended();
+}
+
+void GeometryLineString::addPoints(const std::vector<PointWorldCoord> &points)
+{
+    if (points.empty())
+        return;
+    // Room made at once, but never just enough: batches after batches still grow geometrically.
+    const size_t needed = m_points.size() + points.size();
+    if (needed > m_points.capacity())
+        m_points.reserve(std::max(needed, 2 * m_points.capacity()));
+    for (const PointWorldCoord &point : points)
+        append(point);
+    appended();
+}
+
+void GeometryLineString::setVertexMarker(const std::shared_ptr<GeometryPointShape> &marker)
+{
+    m_vertexMarker = marker;
     changed();
 }
 
@@ -32,7 +51,6 @@ void GeometryLineString::append(const PointWorldCoord &point)
     const QPointF n = Projection::toNormalized(point);
     const size_t index = m_points.size();
     m_points.push_back(point);
-    m_normalized.push_back(n);
     if (index == 0)
         m_extent = Extent(n);
     else
@@ -56,7 +74,15 @@ QRectF GeometryLineString::boundingBox() const
 
 void GeometryLineString::draw(QPainter &painter, const MapView &view) const
 {
-    if (m_points.size() < 2)
+    drawFrom(painter, view, 0);
+}
+
+void GeometryLineString::drawFrom(QPainter &painter, const MapView &view, size_t first) const
+{
+    const size_t count = m_points.size();
+    // The first segment to draw joins the vertex before `first` to it.
+    const size_t start = first > 0 ? first - 1 : 0;
+    if (start + 1 >= count)
         return;
     const double margin = drawingMargin();
     const QRectF inView = view.normalizedBounds().adjusted(
@@ -66,29 +92,28 @@ void GeometryLineString::draw(QPainter &painter, const MapView &view) const
 
     ScreenPolyline polyline(QRectF(QPointF(0, 0), QSizeF(view.size()))
                                 .adjusted(-margin, -margin, margin, margin));
-    const size_t count = m_normalized.size();
-    size_t next = 0;
-    for (size_t run = 0; run < m_runs.size(); ++run) {
+    size_t next = start;
+    for (size_t run = start / runLength; run < m_runs.size(); ++run) {
         if (!m_runs[run].intersects(inView)) {
             polyline.lift();
             continue;
         }
         const size_t last = std::min((run + 1) * runLength, count - 1);
         for (size_t i = std::max(run * runLength, next); i <= last; ++i)
-            polyline.add(view.toScreen(m_normalized[i]));
+            polyline.add(view.toScreen(Projection::toNormalized(m_points[i])));
         next = last + 1;
     }
 
     painter.setPen(pen());
     painter.setBrush(Qt::NoBrush);
     const QVector<QPointF> &vertices = polyline.finish();
-    int start = 0;
+    int piece = 0;
     for (int i = 0; i < vertices.size(); ++i) {
         if (!std::isnan(vertices[i].x()))
             continue;
-        if (i - start >= 2)
-            painter.drawPolyline(vertices.constData() + start, i - start);
-        start = i + 1;
+        if (i - piece >= 2)
+            painter.drawPolyline(vertices.constData() + piece, i - piece);
+        piece = i + 1;
     }
 }
 

@@ -23,4 +23,14 @@ QString Layer::attribution() const
     return QString();
 }
 
+bool Layer::canDrawAdditions() const
+{
+    return false;
+}
+
+bool Layer::drawAdditions(QPainter &, const MapView &)
+{
+    return false;
+}
+
 } // namespace qmapcontrol

@@ -33,6 +33,13 @@ public:
     virtual QString attribution() const;
     virtual void draw(QPainter &painter, const MapView &view) = 0;
 
+    // Whether the layer can add what it gained to a picture it was drawn in, so that the map can
+    // keep that picture while the view stays.
+    virtual bool canDrawAdditions() const;
+    // Draws what the layer gained since it was last drawn on the same device for the same view,
+    // and returns true; returns false without drawing when it must be drawn whole instead.
+    virtual bool drawAdditions(QPainter &painter, const MapView &view);
+
 signals:
     // The layer's picture changed.
     void redrawRequested();

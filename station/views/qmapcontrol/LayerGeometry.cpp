@@ -1,7 +1,9 @@
-// Geometry layer: ownership of geometries, marker table and sprites, culled drawing.
+// Geometry layer: ownership of geometries, marker table and sprites, culled drawing, whole or of
+// what was appended.
 #include "LayerGeometry.h"
 
 #include "Geometry.h"
+#include "GeometryLineString.h"
 #include "GeometryPointShape.h"
 #include "MapView.h"
 #include "LogCategories.h"
@@ -11,45 +13,6 @@
 #include <cmath>
 
 namespace qmapcontrol {
-
-namespace {
-
-// Which marker each widget pixel last received during the current paint. A stamp names one
-// sprite in one layer's pass, so a fresh pass never needs the buffer cleared.
-class StampBuffer
-{
-public:
-    void fit(const QSize &size)
-    {
-        if (size == m_size)
-            return;
-        m_size = size;
-        m_cells.assign(size_t(std::max(size.width(), 0)) * size_t(std::max(size.height(), 0)), 0);
-    }
-    quint32 nextStamp()
-    {
-        if (++m_last == 0) {
-            std::fill(m_cells.begin(), m_cells.end(), 0);
-            m_last = 1;
-        }
-        return m_last;
-    }
-    quint32 &cell(int x, int y) { return m_cells[size_t(y) * size_t(m_size.width()) + size_t(x)]; }
-
-private:
-    std::vector<quint32> m_cells;
-    QSize m_size;
-    quint32 m_last = 0;
-};
-
-// Painting happens on the window thread only.
-StampBuffer &stampBuffer()
-{
-    static StampBuffer buffer;
-    return buffer;
-}
-
-} // namespace
 
 LayerGeometry::LayerGeometry(const std::string &name, int zoomMinimum, int zoomMaximum,
                              QObject *parent)
@@ -86,7 +49,10 @@ void LayerGeometry::addGeometry(const std::shared_ptr<Geometry> &geometry, bool 
             m_markerBlocks.back().include(shape->normalized());
     } else {
         geometry->m_layerSlot = int(m_lines.size());
-        m_lines.push_back(geometry.get());
+        auto *string = dynamic_cast<GeometryLineString *>(geometry.get());
+        m_lines.push_back(Line{geometry.get(), string});
+        // Lines lie under every mark: a new one needs the picture drawn again.
+        m_pictureCurrent = false;
     }
     if (!disableRedraw)
         emit redrawRequested();
@@ -109,11 +75,13 @@ int LayerGeometry::spriteFor(GeometryPointShape &shape)
             QPoint hotspot;
             const QImage image = shape.renderSprite(&hotspot);
             m_sprites.push_back(Sprite{std::type_index(typeid(shape)), shape.size(), shape.pen(),
-                                       image, hotspot});
+                                       image, hotspot, PixelGrid()});
             m_markerReach = std::max({m_markerReach, hotspot.x(), hotspot.y(),
                                       image.width() - hotspot.x(), image.height() - hotspot.y()});
             index = int(m_sprites.size()) - 1;
             m_spriteIndex.insert(key, index);
+            // Its grid must be made for the picture.
+            m_pictureCurrent = false;
         }
         m_lastSprite = index;
     }
@@ -125,57 +93,119 @@ void LayerGeometry::geometryChanged(Geometry &geometry)
 {
     if (auto *shape = dynamic_cast<GeometryPointShape *>(&geometry))
         m_markers[size_t(geometry.m_layerSlot)].sprite = spriteFor(*shape);
+    m_pictureCurrent = false;
     emit redrawRequested();
+}
+
+void LayerGeometry::geometryAppended(Geometry &)
+{
+    emit redrawRequested();
+}
+
+bool LayerGeometry::canDrawAdditions() const
+{
+    return true;
+}
+
+QRectF LayerGeometry::markerReach(const MapView &view) const
+{
+    // A marker whose position is outside the view can still reach into it by its sprite's size.
+    const double reach = m_markerReach / view.scale();
+    return view.normalizedBounds().adjusted(-reach, -reach, reach, reach);
+}
+
+void LayerGeometry::stamp(QPainter &painter, Sprite &sprite, const QPointF &at, const QSize &size)
+{
+    const QPoint pixel(int(std::floor(at.x())), int(std::floor(at.y())));
+    // Inside the widget, once per pixel; a marker just outside is drawn for the part that shows.
+    if (pixel.x() >= 0 && pixel.y() >= 0 && pixel.x() < size.width() && pixel.y() < size.height()
+        && !sprite.drawn.take(pixel))
+        return;
+    painter.drawImage(pixel - sprite.hotspot, sprite.image);
 }
 
 void LayerGeometry::draw(QPainter &painter, const MapView &view)
 {
+    m_pictureDevice = painter.device();
+    m_pictureView = view;
+    for (Sprite &sprite : m_sprites)
+        sprite.drawn.reset(QRect(QPoint(0, 0), view.size()));
+
     const int zoom = view.zoom();
     painter.setRenderHint(QPainter::Antialiasing, true);
-    for (const Geometry *line : m_lines)
-        if (line->isVisibleAt(zoom))
-            line->draw(painter, view);
-    if (m_markers.empty())
+    for (Line &line : m_lines) {
+        if (line.geometry->isVisibleAt(zoom))
+            line.geometry->draw(painter, view);
+        line.drawnVertices = line.string ? line.string->points().size() : 0;
+        line.sprite = line.string && line.string->vertexMarker()
+            ? spriteFor(*line.string->vertexMarker())
+            : -1;
+    }
+    // A sprite made just now gets its grid for this picture too.
+    for (Sprite &sprite : m_sprites)
+        if (sprite.drawn.area().size() != view.size())
+            sprite.drawn.reset(QRect(QPoint(0, 0), view.size()));
+    m_pictureCurrent = true;
+    for (const Line &line : m_lines)
+        drawVertexMarks(painter, view, line, 0);
+    drawMarkers(painter, view, 0);
+}
+
+bool LayerGeometry::drawAdditions(QPainter &painter, const MapView &view)
+{
+    if (!m_pictureCurrent || painter.device() != m_pictureDevice || view != m_pictureView)
+        return false;
+    const int zoom = view.zoom();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    for (Line &line : m_lines) {
+        if (!line.string)
+            continue;
+        const size_t count = line.string->points().size();
+        if (count == line.drawnVertices)
+            continue;
+        if (line.geometry->isVisibleAt(zoom))
+            line.string->drawFrom(painter, view, line.drawnVertices);
+    }
+    for (Line &line : m_lines) {
+        if (!line.string)
+            continue;
+        drawVertexMarks(painter, view, line, line.drawnVertices);
+        line.drawnVertices = line.string->points().size();
+    }
+    drawMarkers(painter, view, m_drawnMarkers);
+    return true;
+}
+
+void LayerGeometry::drawVertexMarks(QPainter &painter, const MapView &view, const Line &line,
+                                    size_t first)
+{
+    if (line.sprite < 0 || !line.geometry->isVisibleAt(view.zoom()))
         return;
+    Sprite &sprite = m_sprites[size_t(line.sprite)];
+    const QRectF reached = markerReach(view);
+    const QSize size = view.size();
+    line.string->forVerticesIn(reached, first, [&](size_t, const QPointF &at) {
+        if (reached.contains(at))
+            stamp(painter, sprite, view.toScreen(at), size);
+    });
+}
 
-    // A marker whose position is outside the view can still reach into it by its sprite's size.
-    const QRectF bounds = view.normalizedBounds();
-    const double reach = m_markerReach / view.scale();
-    const double left = bounds.left() - reach;
-    const double right = bounds.right() + reach;
-    const double top = bounds.top() - reach;
-    const double bottom = bounds.bottom() + reach;
-    const int width = view.size().width();
-    const int height = view.size().height();
-
-    StampBuffer &stamps = stampBuffer();
-    stamps.fit(view.size());
-    std::vector<quint32> passStamps(m_sprites.size(), 0);
-    const QRectF reached(QPointF(left, top), QPointF(right, bottom));
-    for (size_t block = 0; block < m_markerBlocks.size(); ++block) {
+void LayerGeometry::drawMarkers(QPainter &painter, const MapView &view, size_t firstMarker)
+{
+    m_drawnMarkers = m_markers.size();
+    const int zoom = view.zoom();
+    const QRectF reached = markerReach(view);
+    const QSize size = view.size();
+    for (size_t block = firstMarker / blockLength; block < m_markerBlocks.size(); ++block) {
         if (!m_markerBlocks[block].intersects(reached))
             continue;
         const size_t end = std::min(m_markers.size(), (block + 1) * blockLength);
-        for (size_t i = block * blockLength; i < end; ++i) {
+        for (size_t i = std::max(block * blockLength, firstMarker); i < end; ++i) {
             const Marker &marker = m_markers[i];
-            if (marker.at.x() < left || marker.at.x() > right || marker.at.y() < top
-                || marker.at.y() > bottom || zoom < marker.zoomMinimum
+            if (!reached.contains(marker.at) || zoom < marker.zoomMinimum
                 || zoom > marker.zoomMaximum)
                 continue;
-            const QPointF at = view.toScreen(marker.at);
-            const int x = int(std::floor(at.x()));
-            const int y = int(std::floor(at.y()));
-            if (x >= 0 && y >= 0 && x < width && y < height) {
-                quint32 &stamp = passStamps[size_t(marker.sprite)];
-                if (stamp == 0)
-                    stamp = stamps.nextStamp();
-                quint32 &cell = stamps.cell(x, y);
-                if (cell == stamp)
-                    continue;
-                cell = stamp;
-            }
-            const Sprite &sprite = m_sprites[size_t(marker.sprite)];
-            painter.drawImage(QPoint(x, y) - sprite.hotspot, sprite.image);
+            stamp(painter, m_sprites[size_t(marker.sprite)], view.toScreen(marker.at), size);
         }
     }
 }

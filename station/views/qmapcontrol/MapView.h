@@ -29,6 +29,13 @@ public:
     // The part of the normalized plane that the widget shows.
     QRectF normalizedBounds() const;
 
+    // Same zoom, size and origin: every position lands on the same pixel.
+    bool operator==(const MapView &other) const
+    {
+        return m_zoom == other.m_zoom && m_size == other.m_size && m_origin == other.m_origin;
+    }
+    bool operator!=(const MapView &other) const { return !(*this == other); }
+
 private:
     int m_zoom;
     QSize m_size;

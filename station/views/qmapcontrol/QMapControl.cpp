@@ -65,8 +65,11 @@ void QMapControl::removeLayer(const std::string &name)
             ++layer;
         }
     }
-    if (removed)
+    if (removed) {
+        // The kept picture may show it: drawn anew at the next paint.
+        m_keptLayers.clear();
         update();
+    }
 }
 
 PointWorldCoord QMapControl::mapFocusPoint() const
@@ -176,14 +179,58 @@ void QMapControl::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.fillRect(rect(), backgroundColor);
     const MapView current = view();
-    for (const std::shared_ptr<Layer> &layer : m_layers) {
-        if (!layer->isVisibleAt(m_zoom))
+    size_t kept = m_layers.size();
+    while (kept > 0 && m_layers[kept - 1]->canDrawAdditions())
+        --kept;
+    for (size_t i = 0; i < kept; ++i) {
+        if (!m_layers[i]->isVisibleAt(m_zoom))
             continue;
         painter.save();
-        layer->draw(painter, current);
+        m_layers[i]->draw(painter, current);
         painter.restore();
     }
+    if (kept < m_layers.size())
+        drawKept(painter, current, kept);
     drawAttribution(painter);
+}
+
+void QMapControl::drawKept(QPainter &painter, const MapView &current, size_t first)
+{
+    std::vector<Layer *> layers;
+    for (size_t i = first; i < m_layers.size(); ++i)
+        if (m_layers[i]->isVisibleAt(m_zoom))
+            layers.push_back(m_layers[i].get());
+
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = size() * ratio;
+    if (pixels.isEmpty())
+        return;
+    // Layers added on top since are drawn over the picture; any other change draws it anew.
+    bool whole = m_kept.size() != pixels || m_kept.devicePixelRatioF() != ratio
+        || current != m_keptView || layers.size() < m_keptLayers.size()
+        || !std::equal(m_keptLayers.begin(), m_keptLayers.end(), layers.begin());
+    if (m_kept.size() != pixels || m_kept.devicePixelRatioF() != ratio) {
+        m_kept = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        m_kept.setDevicePixelRatio(ratio);
+    }
+    {
+        QPainter picture(&m_kept);
+        for (size_t i = 0; !whole && i < m_keptLayers.size(); ++i) {
+            picture.save();
+            whole = !layers[i]->drawAdditions(picture, current);
+            picture.restore();
+        }
+        if (whole)
+            m_kept.fill(Qt::transparent);
+        for (size_t i = whole ? 0 : m_keptLayers.size(); i < layers.size(); ++i) {
+            picture.save();
+            layers[i]->draw(picture, current);
+            picture.restore();
+        }
+    }
+    m_keptView = current;
+    m_keptLayers = layers;
+    painter.drawImage(QPointF(0, 0), m_kept);
 }
 
 void QMapControl::drawAttribution(QPainter &painter) const

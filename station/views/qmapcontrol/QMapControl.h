@@ -1,10 +1,13 @@
 // A map widget: a stack of layers (tiles, geometries) over spherical Mercator, seen at a zoom level
 // from 0 to 17 around a focus point. Dragging pans, the wheel zooms about the mouse position. The
-// credits of the layers' sources are drawn in the bottom right corner.
+// credits of the layers' sources are drawn in the bottom right corner. The layers on top that can
+// add to a picture are drawn into one kept while the view stays.
 #pragma once
 
+#include "MapView.h"
 #include "PointWorldCoord.h"
 
+#include <QImage>
 #include <QPoint>
 #include <QPointF>
 #include <QSizeF>
@@ -16,7 +19,6 @@
 namespace qmapcontrol {
 
 class Layer;
-class MapView;
 
 class QMapControl : public QWidget
 {
@@ -74,6 +76,8 @@ private:
     // Changes the zoom keeping the world point under widget pixel `anchor` in place.
     void zoomAbout(int zoom, const QPointF &anchor);
     void drawAttribution(QPainter &painter) const;
+    // Draws the layers from `first` on, all able to add to a picture, through the kept picture.
+    void drawKept(QPainter &painter, const MapView &current, size_t first);
 
     std::vector<std::shared_ptr<Layer>> m_layers;
     // Focus point in normalized world coordinates.
@@ -83,6 +87,11 @@ private:
     bool m_dragging = false;
     QPoint m_dragFrom;
     int m_wheelAngle = 0;
+    // The picture of the top layers that can add to a picture (the tracks over the tiles), kept
+    // while the view and those layers stay, so that a new position costs only its own drawing.
+    QImage m_kept;
+    MapView m_keptView{QPointF(), 0, QSize()};
+    std::vector<Layer *> m_keptLayers;
 };
 
 } // namespace qmapcontrol

@@ -126,7 +126,9 @@ void TileLoader::finished(QNetworkReply *reply)
     if (reply->error() == QNetworkReply::NoError)
         image = QImage::fromData(reply->readAll());
     if (!image.isNull()) {
-        image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        // Opaque tiles (most are) are copied onto the map rather than blended.
+        image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                              : QImage::Format_RGB32);
         const int costKb = qMax(1, int(image.sizeInBytes() / 1024));
         m_images.insert(key, new QImage(image), costKb);
         m_failedAt.remove(key);

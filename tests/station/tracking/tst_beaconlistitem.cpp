@@ -3,10 +3,10 @@
 #include "BeaconListWidgetItem.h"
 #include "DataStorage.h"
 #include "RecordsRecovery.h"
+#include "RecordsModel.h"
 
 #include <QDir>
 #include <QFile>
-#include <QStandardItemModel>
 #include <QTemporaryFile>
 #include <QTextStream>
 #include <QtTest>
@@ -62,11 +62,11 @@ QByteArray contents(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QStringList rowTexts(const QStandardItemModel *model, int row)
+QStringList rowTexts(const QAbstractItemModel *model, int row)
 {
     QStringList texts;
     for (int column = 0; column < model->columnCount(); ++column)
-        texts << model->item(row, column)->text();
+        texts << model->index(row, column).data().toString();
     return texts;
 }
 }
@@ -122,12 +122,12 @@ void TestBeaconListItem::freshEntry()
     QCOMPARE(entry.state(), quint8(0));
     QVERIFY(!entry.timestamp().isValid());
 
-    const QStandardItemModel *model = entry.recordsModel();
+    const RecordsModel *model = entry.recordsModel();
     QCOMPARE(model->rowCount(), 0);
     QCOMPARE(model->columnCount(), 3);
-    QCOMPARE(model->horizontalHeaderItem(0)->text(), QStringLiteral("Heure"));
-    QCOMPARE(model->horizontalHeaderItem(1)->text(), QStringLiteral("Latitude"));
-    QCOMPARE(model->horizontalHeaderItem(2)->text(), QStringLiteral("Longitude"));
+    QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Heure"));
+    QCOMPARE(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Latitude"));
+    QCOMPARE(model->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Longitude"));
 
     QVERIFY(!entry.livenessTimer()->isActive());
     QVERIFY(entry.livenessTimer()->isSingleShot());
@@ -170,7 +170,7 @@ void TestBeaconListItem::firstReport()
     entry.update(report(QStringLiteral("BEACON1"), QStringLiteral("311299"),
                         QStringLiteral("235959")));
     QCOMPARE(entry.text(3), QStringLiteral("31/12/99 23:59:59"));
-    QCOMPARE(entry.recordsModel()->item(1, 0)->text(), QStringLiteral("31/12/2099 23:59:59"));
+    QCOMPARE(rowTexts(entry.recordsModel(), 1).at(0), QStringLiteral("31/12/2099 23:59:59"));
 }
 
 void TestBeaconListItem::stateWords_data()

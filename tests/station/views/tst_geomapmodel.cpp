@@ -464,6 +464,39 @@ private slots:
         QCOMPARE(fullRedraws(), 5);
     }
 
+    void batchesLandAsPositionsOneByOne()
+    {
+        QVector<MapPoint> batch;
+        for (int i = 0; i < 300; ++i)
+            batch.append(at(20 + (i * 7) % 90, 10 + (i * 13) % 60));
+        GeoMapModel single;
+        GeoMapModel batched;
+        QVERIFY(single.loadMap(m_map));
+        QVERIFY(batched.loadMap(m_map));
+        single.render(1.5, 5, 5, 150, 80);
+        batched.render(1.5, 5, 5, 150, 80);
+        for (const MapPoint &p : batch.mid(0, 100))
+            single.addPoint("a", p, QPen(Qt::red, 2));
+        batched.addPoints("a", batch.mid(0, 100), QPen(Qt::red, 2));
+        // Later batches grow the same track; the pen of its first position stays.
+        for (const MapPoint &p : batch.mid(100))
+            single.addPoint("a", p, QPen(Qt::red, 2));
+        batched.addPoints("a", batch.mid(100, 150), QPen(Qt::blue));
+        batched.addPoints("a", batch.mid(250), QPen(Qt::blue));
+        batched.addPoints("a", {}, QPen(Qt::blue));
+
+        QCOMPARE(batched.tracks().size(), size_t(1));
+        QCOMPARE(batched.tracks()[0].pen, QPen(Qt::red, 2));
+        QCOMPARE(batched.tracks()[0].points.size(), 300);
+        QCOMPARE(batched.tracks()[0].points[299].px, single.tracks()[0].points[299].px);
+        QCOMPARE(batched.bounds(), single.bounds());
+        // Drawn into the cached picture as they came, as a full redraw would draw them.
+        const QImage drawn = batched.render(1.5, 5, 5, 150, 80).toImage();
+        QCOMPARE(drawn, single.render(1.5, 5, 5, 150, 80).toImage());
+        batched.removeTrack("none");
+        QCOMPARE(batched.render(1.5, 5, 5, 150, 80).toImage(), drawn);
+    }
+
     void renderWithoutAreaOrMapIsEmpty()
     {
         GeoMapModel model;

@@ -84,6 +84,7 @@ private slots:
     void invalidPositionsAreIgnored();
     void deletionRemovesCurveAndLegendEntry();
     void replotsOncePerBurst();
+    void knownBeaconsRepaintTheCurvesAlone();
     void addingPointsKeepsTheView();
     void announcesResizes();
     void drawsLikeQCPCurve_data();
@@ -195,6 +196,34 @@ void TestGraphManager::replotsOncePerBurst()
     QTRY_COMPARE(replots.count(), 1);
     QCoreApplication::processEvents();
     QCOMPARE(replots.count(), 1);
+}
+
+void TestGraphManager::knownBeaconsRepaintTheCurvesAlone()
+{
+    XCustomPlot plot;
+    plot.resize(300, 300);
+    GraphManager manager(&plot);
+    plot.xAxis->setRange(6.0, 7.0);
+    plot.yAxis->setRange(45.0, 46.0);
+    manager.beaconMoved(serialA, QDateTime(), position(4506.0, 606.0), QPen(Qt::red));
+    const QImage before = plot.grab().toImage();
+    QCoreApplication::sendPostedEvents();
+
+    // East then north: a line to 6.8E 45.1N, then one up to 45.9N.
+    QSignalSpy replots(&plot, &QCustomPlot::afterReplot);
+    manager.beaconMoved(serialA, QDateTime(), position(4506.0, 648.0), QPen(Qt::red));
+    manager.beaconMoved(serialA, QDateTime(), position(4554.0, 648.0), QPen(Qt::red));
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(replots.count(), 0);
+    const QImage after = plot.grab().toImage();
+    const QPoint north(int(plot.xAxis->coordToPixel(6.8)), int(plot.yAxis->coordToPixel(45.5)));
+    QCOMPARE(before.pixelColor(north), QColor(Qt::white));
+    // The antialiased line, in red.
+    QCOMPARE(after.pixelColor(north).red(), 255);
+    QVERIFY(after.pixelColor(north).green() < 192);
+    // Axes, ticks and legend stay as they were.
+    const QRect legend = plot.legend->outerRect();
+    QCOMPARE(after.copy(legend), before.copy(legend));
 }
 
 void TestGraphManager::addingPointsKeepsTheView()

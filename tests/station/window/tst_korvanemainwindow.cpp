@@ -10,6 +10,7 @@
 #include "ReceptorDetector.h"
 #include "DataStorage.h"
 #include "RecordsRecovery.h"
+#include "RecordsModel.h"
 #include "UsbAccess.h"
 #include "VirtualReceptor.h"
 
@@ -20,7 +21,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QStandardItemModel>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabWidget>

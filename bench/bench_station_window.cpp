@@ -1,0 +1,559 @@
+// Cost of the station's whole report path on the window thread, for 20 beacons reporting every 2 s
+// until a million positions are held: KorvaneMainWindow::beaconUpdate with its list entries,
+// records tables (one of them shown), records files, and the three displays (graph, GeoTIFF map
+// with a map loaded, online map with tiles served from local files), each 900 x 600.
+//
+// Per size and view (every track in view, or close up on one beacon) it prints the window thread's
+// CPU time for one scan of 20 reports and for one report alone, each with the window's repaint
+// that follows, measured with each display's tab shown in turn and the worst tab kept; the CPU time
+// of a view change with the three displays drawn anew; the cost of a report without painting; and
+// the growth of anonymous resident memory per position since the window was up. Then the
+// start-to-window and exit times.
+//
+// Usage: bench_station_window [largest total, default 1000000] [scans measured per tab, default 10]
+// Reports alone: 20 per tab and row, the median is kept.
+#include "GeoMapWidget.h"
+#include "GpsOnlineMap.h"
+#include "KorvaneMainWindow.h"
+#include "MemoryTuning.h"
+#include "ReceptorDeviceGeneric.h"
+#include "ReceptorMetaTypes.h"
+#include "XCustomPlot.h"
+#include "qmapcontrol/LayerMapAdapter.h"
+#include "qmapcontrol/MapAdapterOSM.h"
+#include "qmapcontrol/Projection.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QMetaMethod>
+#include <QTemporaryDir>
+#include <QTabWidget>
+#include <QTreeWidget>
+
+#include <geotiffio.h>
+#include <xtiffio.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <time.h>
+
+using namespace qmapcontrol;
+
+namespace {
+
+constexpr int beacons = 20;
+const QSize viewSize(900, 600);
+
+// The map: 0.5 degree square at 6000 pixels per degree, around the beacons' area.
+constexpr double mapWest = 5.8;
+constexpr double mapNorth = 45.3;
+constexpr double mapDegreesPerPixel = 1.0 / 6000.0;
+constexpr int mapSide = 3000;
+
+double threadCpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+// Private anonymous resident memory: the heap and image buffers, not the pages of mapped files.
+long long residentAnonKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("RssAnon:", 0) == 0)
+            return std::atoll(line.c_str() + 8);
+    return 0;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+// A receptor that is plugged in but never has news: the window holds it (so that the records
+// table of a selected beacon is shown), and its worker's scans find nothing.
+class QuietReceptor : public ReceptorDeviceGeneric
+{
+public:
+    void sendAddBeacon(QByteArray) override {}
+    void sendDelBeacon(QByteArray) override {}
+    QByteArray *readBeaconFlags() override { return nullptr; }
+    QByteArray *readBeaconInfo(int) override { return nullptr; }
+    void sendStartBeacon(QByteArray, int) override {}
+    void sendStopBeacon(QByteArray) override {}
+    void sendBootloader() override {}
+    QByteArray *readBeaconQuality(int) override { return nullptr; }
+    int readReceptorId(char *) override { return -1; }
+};
+
+// Each beacon wanders by steps of about ten metres, kept within about three kilometres of its
+// start, as at an event that lasts all day.
+class Walks
+{
+public:
+    Walks()
+        : m_random(7), m_step(0.0, 0.0001)
+    {
+        for (int b = 0; b < beacons; ++b) {
+            const double lat = 45.0 + 0.02 * (b % 5);
+            const double lon = 6.0 + 0.03 * (b / 5);
+            m_home.push_back({lat, lon});
+            m_at.push_back({lat, lon});
+        }
+    }
+    void step(int beacon)
+    {
+        auto &at = m_at[size_t(beacon)];
+        const auto &home = m_home[size_t(beacon)];
+        at.first = reflect(at.first + m_step(m_random), home.first);
+        at.second = reflect(at.second + m_step(m_random), home.second);
+    }
+    double latitude(int beacon) const { return m_at[size_t(beacon)].first; }
+    double longitude(int beacon) const { return m_at[size_t(beacon)].second; }
+
+private:
+    static double reflect(double v, double home)
+    {
+        constexpr double reach = 0.025;
+        if (v > home + reach)
+            return 2 * (home + reach) - v;
+        if (v < home - reach)
+            return 2 * (home - reach) - v;
+        return v;
+    }
+
+    std::mt19937 m_random;
+    std::normal_distribution<double> m_step;
+    std::vector<std::pair<double, double>> m_home;
+    std::vector<std::pair<double, double>> m_at;
+};
+
+// Decimal degrees as the receptor writes them: degrees, minutes with five decimals, letter.
+QString receptorText(double degrees, int degreeDigits, char letter)
+{
+    const double whole = std::floor(degrees);
+    return QString::asprintf("%0*d%08.5f%c", degreeDigits, int(whole), (degrees - whole) * 60.0,
+                             letter);
+}
+
+QString serialOf(int beacon)
+{
+    return QStringLiteral("%1").arg(0xa0b0c0d0e000LL + beacon, 12, 16, QLatin1Char('0'));
+}
+
+// The reports of one scan: every beacon one step further, two seconds after the previous scan.
+std::vector<BeaconInfo> scanReports(Walks &walks, long long scan)
+{
+    static const QDateTime start(QDate(2026, 6, 12), QTime(6, 0), Qt::UTC);
+    const QDateTime at = start.addSecs(2 * scan);
+    const QString date = at.toString(QStringLiteral("ddMMyy"));
+    const QString time = at.toString(QStringLiteral("hhmmss"));
+    std::vector<BeaconInfo> reports;
+    for (int b = 0; b < beacons; ++b) {
+        walks.step(b);
+        BeaconInfo info;
+        info.serial = serialOf(b);
+        info.name = QStringLiteral("BAL%1").arg(b, 2, 10, QLatin1Char('0'));
+        info.date = date;
+        info.time = time;
+        info.latitude = receptorText(walks.latitude(b), 4, 'N');
+        info.longitude = receptorText(walks.longitude(b), 5, 'E');
+        info.state = 2;
+        info.memory = 12;
+        info.rssi = -80 - b;
+        info.snr = 9;
+        reports.push_back(info);
+    }
+    return reports;
+}
+
+bool writeMap(const QString &path)
+{
+    TIFF *tif = XTIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tif)
+        return false;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(mapSide));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(mapSide));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+    const double tiePoint[6] = {0, 0, 0, mapWest, mapNorth, 0};
+    const double pixelScale[3] = {mapDegreesPerPixel, mapDegreesPerPixel, 0};
+    TIFFSetField(tif, TIFFTAG_GEOTIEPOINTS, 6, tiePoint);
+    TIFFSetField(tif, TIFFTAG_GEOPIXELSCALE, 3, pixelScale);
+    GTIF *gtif = GTIFNew(tif);
+    GTIFKeySet(gtif, GTModelTypeGeoKey, TYPE_SHORT, 1, ModelTypeGeographic);
+    GTIFKeySet(gtif, GTRasterTypeGeoKey, TYPE_SHORT, 1, RasterPixelIsArea);
+    GTIFKeySet(gtif, GeographicTypeGeoKey, TYPE_SHORT, 1, GCS_WGS_84);
+    GTIFWriteKeys(gtif);
+    GTIFFree(gtif);
+    std::vector<unsigned char> row(size_t(mapSide) * 3);
+    bool ok = true;
+    for (int y = 0; y < mapSide && ok; ++y) {
+        for (int x = 0; x < mapSide; ++x) {
+            const bool light = ((x / 100 + y / 100) % 2) != 0;
+            row[size_t(x) * 3] = light ? 236 : 214;
+            row[size_t(x) * 3 + 1] = light ? 232 : 226;
+            row[size_t(x) * 3 + 2] = light ? 220 : 206;
+        }
+        ok = TIFFWriteScanline(tif, row.data(), uint32_t(y), 0) == 1;
+    }
+    XTIFFClose(tif);
+    return ok;
+}
+
+class Station
+{
+public:
+    Station(const QString &tileFolder)
+        : m_tileFolder(tileFolder)
+    {
+        KorvaneMainWindow::setOnlineTileServer(QUrl::fromLocalFile(tileFolder));
+        window = std::make_unique<KorvaneMainWindow>();
+        graph = window->findChild<XCustomPlot *>(QStringLiteral("graph"));
+        map = window->findChild<GeoMapWidget *>(QStringLiteral("map"));
+        online = window->findChild<GpsOnlineMap *>(QStringLiteral("map_online"));
+        list = window->findChild<QTreeWidget *>(QStringLiteral("listWidget"));
+        const QMetaObject *meta = window->metaObject();
+        m_beaconUpdate = meta->method(meta->indexOfSlot("beaconUpdate(BeaconInfo)"));
+        window->show();
+        settle();
+        // The window sized so that the graph is 900 x 600; the maps, in the same tab widget, are
+        // as large less the GeoTIFF map's scroll bars.
+        window->resize(window->size() + viewSize - graph->size());
+        settle();
+        // A page is laid out when shown: each tab in turn, then back to the graph.
+        tabs = window->findChild<QTabWidget *>(QStringLiteral("tabs"));
+        for (int page : {1, 2, 0})
+            showTab(page);
+    }
+
+    // Runs what the event loop would run after the reports: the coalesced replot, the window's
+    // repaint, the list and table updates.
+    static void settle()
+    {
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+    }
+
+    void showTab(int page)
+    {
+        tabs->setCurrentIndex(page);
+        settle();
+    }
+
+    void report(const BeaconInfo &info)
+    {
+        m_beaconUpdate.invoke(window.get(), Qt::DirectConnection, Q_ARG(BeaconInfo, info));
+    }
+
+    void plugQuietReceptor()
+    {
+        ReceptorDeviceDesc receptor(new QuietReceptor);
+        // The handle took its own reference; the creator's goes.
+        receptor->release();
+        QMetaObject::invokeMethod(window.get(), "enableReceptor", Qt::DirectConnection,
+                                  Q_ARG(ReceptorDeviceDesc, receptor));
+    }
+
+    void loadMap(const QString &path)
+    {
+        window->setFileDialog([path](QWidget *, const QString &, const QString &,
+                                     const QString &) { return path; });
+        window->findChild<QAction *>(QStringLiteral("actionLoadMap"))->trigger();
+    }
+
+    void frameAll()
+    {
+        window->findChild<QAction *>(QStringLiteral("actionRecadrer"))->trigger();
+    }
+
+    // About 200 m across around a position on the graph and the online map; the GeoTIFF map at its
+    // largest scale around it.
+    void closeUp(double lat, double lon)
+    {
+        graph->xAxis->setRange(lon - 0.0013, lon + 0.0013);
+        graph->yAxis->setRange(lat, graph->yAxis->range().size(), Qt::AlignCenter);
+        online->setZoom(17);
+        online->setMapFocusPoint(PointWorldCoord(lon, lat));
+        const double scale = 4.0;
+        const double px = (lon - mapWest) / mapDegreesPerPixel;
+        const double py = (mapNorth - lat) / mapDegreesPerPixel;
+        map->SetMapView(int(px - viewSize.width() / scale / 2),
+                        int(py - viewSize.height() / scale / 2), scale, true);
+    }
+
+    // Writes the tiles the online map shows (one plain colour each), shows its tab and waits until
+    // it has them.
+    void provideTiles()
+    {
+        auto layer = std::dynamic_pointer_cast<LayerMapAdapter>(online->getLayer("Map"));
+        MapAdapterOSM &adapter = *layer->getMapAdapter();
+        const int zoom = online->zoom();
+        const double tiles = std::ldexp(1.0, zoom);
+        const QPointF topLeft = Projection::toNormalized(online->toWorld(QPointF(0, 0))) * tiles;
+        const QPointF bottomRight = Projection::toNormalized(online->toWorld(
+                                        QPointF(online->width(), online->height())))
+            * tiles;
+        const int last = int(tiles) - 1;
+        std::vector<QPoint> wanted;
+        for (int x = std::max(0, int(topLeft.x())); x <= std::min(last, int(bottomRight.x())); ++x)
+            for (int y = std::max(0, int(topLeft.y())); y <= std::min(last, int(bottomRight.y()));
+                 ++y) {
+                const QString dir = QStringLiteral("%1/%2/%3").arg(m_tileFolder).arg(zoom).arg(x);
+                const QString file = QStringLiteral("%1/%2.png").arg(dir).arg(y);
+                if (!QFile::exists(file)) {
+                    QDir().mkpath(dir);
+                    QImage tile(256, 256, QImage::Format_RGB32);
+                    tile.fill(QColor::fromHsv((x * 31 + y * 17) % 360, 30, 235));
+                    tile.save(file);
+                }
+                wanted.push_back(QPoint(x, y));
+            }
+        showTab(onlineTab);
+        for (const QPoint &tile : wanted)
+            while (adapter.tileState(zoom, tile.x(), tile.y()) != TileLoader::State::Ready
+                   && adapter.tileState(zoom, tile.x(), tile.y()) != TileLoader::State::Failed) {
+                online->update();
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+            }
+        settle();
+    }
+
+    static constexpr int graphTab = 0;
+    static constexpr int onlineTab = 2;
+    std::unique_ptr<KorvaneMainWindow> window;
+    XCustomPlot *graph = nullptr;
+    GeoMapWidget *map = nullptr;
+    GpsOnlineMap *online = nullptr;
+    QTreeWidget *list = nullptr;
+    QTabWidget *tabs = nullptr;
+
+private:
+    QString m_tileFolder;
+    QMetaMethod m_beaconUpdate;
+};
+
+struct Row
+{
+    double scanMs = 0;
+    double aloneMs = 0;
+    double viewMs = 0;
+    // The tab shown when a scan cost most.
+    int worstTab = 0;
+};
+
+const char *const tabNames[] = {"graph", "map", "online"};
+
+class Run
+{
+public:
+    Run(Station &station, long long baseKiB)
+        : m_station(station), m_baseKiB(baseKiB)
+    {
+    }
+
+    long long total() const { return m_total; }
+
+    // Feeds scans until `target` positions are held, the event loop running every 256 scans.
+    // Returns the average CPU time per report.
+    double fillTo(long long target)
+    {
+        double cpu = 0;
+        long long reports = 0;
+        while (m_total + beacons <= target) {
+            const std::vector<BeaconInfo> scan = scanReports(m_walks, m_scan++);
+            const double t0 = threadCpuMs();
+            for (const BeaconInfo &info : scan)
+                m_station.report(info);
+            cpu += threadCpuMs() - t0;
+            reports += beacons;
+            m_total += beacons;
+            // The event loop runs now and then, as it would between scans.
+            if (m_scan % 256 == 0)
+                Station::settle();
+        }
+        Station::settle();
+        if (m_station.list->currentItem() == nullptr && m_station.list->topLevelItemCount() > 0)
+            m_station.list->setCurrentItem(m_station.list->topLevelItem(0));
+        return reports ? cpu * 1e3 / reports : 0.0;
+    }
+
+    // A view change with the three displays drawn anew, then, with each display's tab shown in
+    // turn, scans and single reports in that view; `focus` is the beacon whose reports come alone.
+    template <typename ChangeView>
+    Row measure(int scans, int focus, ChangeView changeView)
+    {
+        Row row;
+        m_station.showTab(Station::graphTab);
+        const double v0 = threadCpuMs();
+        changeView();
+        Station::settle();
+        for (int page : {1, 2, 0})
+            m_station.showTab(page);
+        row.viewMs = threadCpuMs() - v0;
+        m_station.provideTiles();
+
+        for (int page = 0; page < 3; ++page) {
+            m_station.showTab(page);
+            // The first scan after a tab is shown catches up with what the tab missed.
+            scan(m_scan++, -1);
+            std::vector<double> scanMs;
+            for (int i = 0; i < scans; ++i)
+                scanMs.push_back(scan(m_scan++, -1));
+            std::vector<double> aloneMs;
+            for (int i = 0; i < beacons; ++i)
+                aloneMs.push_back(scan(m_scan++, focus));
+            if (median(scanMs) > row.scanMs) {
+                row.scanMs = median(scanMs);
+                row.worstTab = page;
+            }
+            row.aloneMs = std::max(row.aloneMs, median(aloneMs));
+        }
+        return row;
+    }
+
+    // The reports of one scan (or only the one of beacon `alone`) and the event loop's work after
+    // them; returns its CPU time.
+    double scan(long long number, int alone)
+    {
+        const std::vector<BeaconInfo> reports = scanReports(m_walks, number);
+        const double t0 = threadCpuMs();
+        if (alone >= 0) {
+            m_station.report(reports[size_t(alone)]);
+            m_total += 1;
+        } else {
+            for (const BeaconInfo &info : reports)
+                m_station.report(info);
+            m_total += beacons;
+        }
+        Station::settle();
+        return threadCpuMs() - t0;
+    }
+
+    double bytesPerPosition() const
+    {
+        return double(residentAnonKiB() - m_baseKiB) * 1024.0 / double(m_total);
+    }
+
+    Walks &walks() { return m_walks; }
+
+private:
+    Station &m_station;
+    long long m_baseKiB;
+    Walks m_walks;
+    long long m_scan = 0;
+    long long m_total = 0;
+};
+
+void printRow(const char *view, long long total, const Row &row, double reportUs,
+              double bytesPerPosition)
+{
+    std::printf("%-9s %9lld %9.2f %9.2f %-9s %9.1f %10.1f %19.0f\n", view, total, row.scanMs,
+                row.aloneMs, tabNames[row.worstTab], row.viewMs, reportUs, bytesPerPosition);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const double startCpu = threadCpuMs();
+    QElapsedTimer startWall;
+    startWall.start();
+    // As the station's main does.
+    keepLargeBlocksMapped();
+
+    // The records files and the tile cache go to a throw-away home folder.
+    QTemporaryDir home;
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(home.path() + QStringLiteral("/.cache")));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.path() + QStringLiteral("/.local/share")));
+    QDir(home.path()).mkdir(QStringLiteral("run"));
+    QFile(home.path() + QStringLiteral("/run")).setPermissions(QFileDevice::ReadOwner
+                                                              | QFileDevice::WriteOwner
+                                                              | QFileDevice::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path() + QStringLiteral("/run")));
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The station's debug lines would cost more than some of what is measured.
+    qputenv("QT_LOGGING_RULES", "*.debug=false");
+    registerReceptorMetaTypes();
+    QApplication app(argc, argv);
+    const long long largest = argc > 1 ? std::atoll(argv[1]) : 1000000;
+    const int scans = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
+
+    const QString tileFolder = home.path() + QStringLiteral("/tiles");
+    auto station = std::make_unique<Station>(tileFolder);
+    const double startMs = threadCpuMs() - startCpu;
+    const double startWallMs = startWall.nsecsElapsed() / 1e6;
+
+    const QString mapPath = home.path() + QStringLiteral("/map.tif");
+    if (!writeMap(mapPath)) {
+        std::fprintf(stderr, "cannot write the map\n");
+        return 1;
+    }
+    station->loadMap(mapPath);
+    station->plugQuietReceptor();
+    station->frameAll();
+    Station::settle();
+    station->provideTiles();
+    Station::settle();
+    const long long baseKiB = residentAnonKiB();
+
+    std::printf("Window-thread CPU per scan of %d reports and per report alone, displays %dx%d "
+                "(graph %dx%d, GeoTIFF %dx%d, online %dx%d)\n",
+                beacons, viewSize.width(), viewSize.height(), station->graph->width(),
+                station->graph->height(), station->map->width(), station->map->height(),
+                station->online->width(), station->online->height());
+    std::printf("%-9s %9s %9s %9s %-9s %9s %10s %19s\n", "view", "positions", "scan_ms", "alone_ms",
+                "worst_tab", "view_ms", "report_us", "bytes_per_position");
+
+    Run run(*station, baseKiB);
+    // Each row adds, for each tab, a first scan, its scans and as many reports alone as there are
+    // beacons.
+    const long long measuredPerRow = 3 * beacons * (scans + 2);
+    for (long long target = 1000; target <= largest; target *= 10) {
+        // The close-up rows come right after the others, the positions of one row later.
+        const double reportUs = run.fillTo(target - measuredPerRow);
+        const int focus = int(run.total() / beacons) % beacons;
+
+        const Row all = run.measure(scans, focus, [&] { station->frameAll(); });
+        printRow("all", run.total(), all, reportUs, run.bytesPerPosition());
+
+        const double lat = run.walks().latitude(focus);
+        const double lon = run.walks().longitude(focus);
+        const Row close = run.measure(scans, focus, [&] { station->closeUp(lat, lon); });
+        printRow("close-up", run.total(), close, reportUs, run.bytesPerPosition());
+    }
+
+    const double exitCpu = threadCpuMs();
+    QElapsedTimer exitWall;
+    exitWall.start();
+    station.reset();
+    std::printf("\nstart to window shown: %.0f ms CPU (%.0f ms wall); exit with %lld positions: "
+                "%.0f ms CPU (%.0f ms wall)\n",
+                startMs, startWallMs, run.total(), threadCpuMs() - exitCpu,
+                exitWall.nsecsElapsed() / 1e6);
+    return 0;
+}
