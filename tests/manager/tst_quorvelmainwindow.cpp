@@ -138,19 +138,19 @@ void TestQuorvelMainWindow::init()
     // Scans are driven by hand.
     refreshTimer()->stop();
     // No dialog ever waits for a user.
-    m_window->setErrorBox([this](QWidget *, const QString &title, const QString &text) {
+    m_window->dialogs().errorBox = [this](QWidget *, const QString &title, const QString &text) {
         m_errors << title << text;
-    });
-    m_window->setQuestionBox([this](QWidget *, const QString &title, const QString &text) {
+    };
+    m_window->dialogs().questionBox = [this](QWidget *, const QString &title, const QString &text) {
         m_questions << title << text;
         return m_answerYes;
-    });
-    m_window->setTextPrompt([this](QWidget *, const QString &, const QString &, const QString &,
-                                   bool *ok) {
+    };
+    m_window->dialogs().textPrompt = [this](QWidget *, const QString &, const QString &, const QString &,
+                                            bool *ok) {
         *ok = m_nameAccepted;
         return m_typedName;
-    });
-    m_window->setDirectoryPrompt([](QWidget *, const QString &) { return QString(); });
+    };
+    m_window->dialogs().directoryPrompt = [](QWidget *, const QString &) { return QString(); };
 }
 
 void TestQuorvelMainWindow::cleanup()
@@ -435,13 +435,13 @@ void TestQuorvelMainWindow::rename()
     QVERIFY(scan(1));
     QStringList prompt;
     QWidget *promptParent = nullptr;
-    m_window->setTextPrompt([&](QWidget *parent, const QString &title, const QString &text,
-                                const QString &initial, bool *ok) {
+    m_window->dialogs().textPrompt = [&](QWidget *parent, const QString &title, const QString &text,
+                                         const QString &initial, bool *ok) {
         promptParent = parent;
         prompt << title << text << initial;
         *ok = accepted;
         return typed;
-    });
+    };
     QSignalSpy renames(m_window, SIGNAL(setName(USBDeviceDesc, QString)));
     select({0});
 
@@ -518,10 +518,10 @@ void TestQuorvelMainWindow::browse()
 {
     QStringList captions;
     QString chosen = QStringLiteral("/tmp/tracks");
-    m_window->setDirectoryPrompt([&](QWidget *, const QString &caption) {
+    m_window->dialogs().directoryPrompt = [&](QWidget *, const QString &caption) {
         captions << caption;
         return chosen;
-    });
+    };
     button("pushButton_2")->click();
     QCOMPARE(lineEdit()->text(), chosen);
     // A cancelled dialog empties the field.

@@ -517,11 +517,12 @@ void TestKorvaneMainWindow::penReuseOrder()
 void TestKorvaneMainWindow::commandsWithoutReceptor()
 {
     int prompts = 0;
-    m_window->setTextPrompt([&prompts](QWidget *, const QString &, const QString &, bool *ok) {
+    m_window->dialogs().textPrompt = [&prompts](QWidget *, const QString &, const QString &,
+                                                const QString &, bool *ok) {
         ++prompts;
         *ok = true;
         return QStringLiteral("0A1B2C3D4E5F");
-    });
+    };
     // No entry can outlive its receptor: a report arriving without one is dropped.
     deliver(report(serialOf(0), QStringLiteral("A")));
     QCOMPARE(list()->topLevelItemCount(), 0);
@@ -638,18 +639,18 @@ void TestKorvaneMainWindow::serialEntry()
 
     QStringList prompt;
     QList<QWidget *> parents;
-    m_window->setTextPrompt([&](QWidget *parent, const QString &title, const QString &label,
-                                bool *ok) {
+    m_window->dialogs().textPrompt = [&](QWidget *parent, const QString &title,
+                                         const QString &label, const QString &, bool *ok) {
         parents << parent;
         prompt << title << label;
         *ok = accepted;
         return typed;
-    });
+    };
     QStringList errors;
-    m_window->setErrorBox([&](QWidget *parent, const QString &title, const QString &text) {
+    m_window->dialogs().errorBox = [&](QWidget *parent, const QString &title, const QString &text) {
         parents << parent;
         errors << title << text;
-    });
+    };
     const ReceptorDeviceDesc desc = connectReceptor();
     QSignalSpy adds(m_window, SIGNAL(beaconAddRequested(ReceptorDeviceDesc, QString)));
 
@@ -677,15 +678,16 @@ void TestKorvaneMainWindow::refusedAdditions()
 {
     int prompts = 0;
     QString typed;
-    m_window->setTextPrompt([&](QWidget *, const QString &, const QString &, bool *ok) {
+    m_window->dialogs().textPrompt = [&](QWidget *, const QString &, const QString &,
+                                         const QString &, bool *ok) {
         ++prompts;
         *ok = true;
         return typed;
-    });
+    };
     QStringList errors;
-    m_window->setErrorBox([&](QWidget *, const QString &title, const QString &text) {
+    m_window->dialogs().errorBox = [&](QWidget *, const QString &title, const QString &text) {
         errors << title << text;
-    });
+    };
     connectReceptor();
     QSignalSpy adds(m_window, SIGNAL(beaconAddRequested(ReceptorDeviceDesc, QString)));
     for (int i = 0; i < 19; ++i)
@@ -720,13 +722,14 @@ void TestKorvaneMainWindow::receptorLostDuringSerialDialog()
 {
     connectReceptor();
     int errors = 0;
-    m_window->setErrorBox([&errors](QWidget *, const QString &, const QString &) { ++errors; });
+    m_window->dialogs().errorBox = [&errors](QWidget *, const QString &, const QString &) { ++errors; };
     // The detector's loss notice is delivered while the dialog runs its own event loop.
-    m_window->setTextPrompt([this](QWidget *, const QString &, const QString &, bool *ok) {
+    m_window->dialogs().textPrompt = [this](QWidget *, const QString &, const QString &,
+                                            const QString &, bool *ok) {
         QMetaObject::invokeMethod(m_window, "disableReceptor");
         *ok = true;
         return QStringLiteral("0A1B2C3D4E5F");
-    });
+    };
     QSignalSpy adds(m_window, SIGNAL(beaconAddRequested(ReceptorDeviceDesc, QString)));
     action("actionAjouter")->trigger();
     QCOMPARE(adds.size(), 0);

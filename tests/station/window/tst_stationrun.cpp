@@ -261,10 +261,11 @@ void TestStationRun::usbReceptor()
     QCOMPARE(receptorTooltip(), QStringLiteral("ID du récepteur: RCPT0001ABCD"));
 
     // Register a beacon: the worker's scan after the command lists it, still without a name.
-    m_window->setTextPrompt([](QWidget *, const QString &, const QString &, bool *ok) {
+    m_window->dialogs().textPrompt = [](QWidget *, const QString &, const QString &,
+                                        const QString &, bool *ok) {
         *ok = true;
         return QStringLiteral("0A1B2C3D4E5F");
-    });
+    };
     m_window->findChild<QAction *>("actionAjouter")->trigger();
     QTRY_COMPARE(list()->topLevelItemCount(), 1);
     QCOMPARE(entry(0)->serial(), QStringLiteral("0a1b2c3d4e5f"));

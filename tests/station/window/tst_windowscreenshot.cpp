@@ -160,8 +160,8 @@ void TestWindowScreenshot::threeBeaconsOnEveryTab()
     KorvaneMainWindow window;
     window.findChild<QTimer *>("refreshTimer", Qt::FindDirectChildrenOnly)->stop();
     const QString mapPath = m_folder.filePath("map.tif");
-    window.setFileDialog([mapPath](QWidget *, const QString &, const QString &,
-                                   const QString &) { return mapPath; });
+    window.dialogs().openFilePrompt = [mapPath](QWidget *, const QString &, const QString &,
+                                                const QString &) { return mapPath; };
     auto *tabs = window.findChild<QTabWidget *>("tabs");
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
