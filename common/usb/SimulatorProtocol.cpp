@@ -195,44 +195,62 @@ bool decodePayload(ByteReader &r, SimulatorMessage &m)
     return false;
 }
 
+SimulatorMessage ofKind(SimulatorMessageKind kind)
+{
+    SimulatorMessage m;
+    m.kind = kind;
+    return m;
+}
+
+// A request about one pipe: its id and a number (a time-out, a length).
+SimulatorMessage pipeRequest(SimulatorMessageKind kind, uint8_t pipeId, uint32_t value)
+{
+    SimulatorMessage m = ofKind(kind);
+    m.pipeId = pipeId;
+    m.value = value;
+    return m;
+}
+
+// The end of a transfer: its outcome, the bytes moved when they are counted apart, the data.
+SimulatorMessage transferReply(SimulatorMessageKind kind, Outcome outcome, uint32_t value,
+                               std::vector<uint8_t> data)
+{
+    SimulatorMessage m = ofKind(kind);
+    m.outcome = outcome;
+    m.value = value;
+    m.data = std::move(data);
+    return m;
+}
+
 } // namespace
 
 SimulatorMessage SimulatorMessage::list(const Guid &interfaceClass)
 {
-    SimulatorMessage m;
-    m.kind = SimulatorMessageKind::List;
+    SimulatorMessage m = ofKind(SimulatorMessageKind::List);
     m.interfaceClass = interfaceClass;
     return m;
 }
 
 SimulatorMessage SimulatorMessage::open(const std::string &path)
 {
-    SimulatorMessage m;
-    m.kind = SimulatorMessageKind::Open;
+    SimulatorMessage m = ofKind(SimulatorMessageKind::Open);
     m.path = path;
     return m;
 }
 
 SimulatorMessage SimulatorMessage::pipesQuery()
 {
-    SimulatorMessage m;
-    m.kind = SimulatorMessageKind::Pipes;
-    return m;
+    return ofKind(SimulatorMessageKind::Pipes);
 }
 
 SimulatorMessage SimulatorMessage::pipeTimeout(uint8_t pipeId, uint32_t milliseconds)
 {
-    SimulatorMessage m;
-    m.kind = SimulatorMessageKind::PipeTimeout;
-    m.pipeId = pipeId;
-    m.value = milliseconds;
-    return m;
+    return pipeRequest(SimulatorMessageKind::PipeTimeout, pipeId, milliseconds);
 }
 
 SimulatorMessage SimulatorMessage::control(const SetupPacket &setup, std::vector<uint8_t> outData)
 {
-    SimulatorMessage m;
-    m.kind = SimulatorMessageKind::Control;
+    SimulatorMessage m = ofKind(SimulatorMessageKind::Control);
     m.setup = setup;
     m.data = std::move(outData);
     return m;
@@ -240,33 +258,26 @@ SimulatorMessage SimulatorMessage::control(const SetupPacket &setup, std::vector
 
 SimulatorMessage SimulatorMessage::bulkRead(uint8_t pipeId, uint32_t length)
 {
-    SimulatorMessage m;
-    m.kind = SimulatorMessageKind::BulkRead;
-    m.pipeId = pipeId;
-    m.value = length;
-    return m;
+    return pipeRequest(SimulatorMessageKind::BulkRead, pipeId, length);
 }
 
 SimulatorMessage SimulatorMessage::pathList(std::vector<std::string> paths)
 {
-    SimulatorMessage m;
-    m.kind = SimulatorMessageKind::Paths;
+    SimulatorMessage m = ofKind(SimulatorMessageKind::Paths);
     m.paths = std::move(paths);
     return m;
 }
 
 SimulatorMessage SimulatorMessage::status(Outcome outcome)
 {
-    SimulatorMessage m;
-    m.kind = SimulatorMessageKind::Status;
+    SimulatorMessage m = ofKind(SimulatorMessageKind::Status);
     m.outcome = outcome;
     return m;
 }
 
 SimulatorMessage SimulatorMessage::pipeList(Outcome outcome, std::vector<PipeInfo> pipes)
 {
-    SimulatorMessage m;
-    m.kind = SimulatorMessageKind::PipeList;
+    SimulatorMessage m = ofKind(SimulatorMessageKind::PipeList);
     m.outcome = outcome;
     m.pipes = std::move(pipes);
     return m;
@@ -275,21 +286,12 @@ SimulatorMessage SimulatorMessage::pipeList(Outcome outcome, std::vector<PipeInf
 SimulatorMessage SimulatorMessage::controlDone(Outcome outcome, uint32_t transferred,
                                                std::vector<uint8_t> inData)
 {
-    SimulatorMessage m;
-    m.kind = SimulatorMessageKind::ControlDone;
-    m.outcome = outcome;
-    m.value = transferred;
-    m.data = std::move(inData);
-    return m;
+    return transferReply(SimulatorMessageKind::ControlDone, outcome, transferred, std::move(inData));
 }
 
 SimulatorMessage SimulatorMessage::bulkData(Outcome outcome, std::vector<uint8_t> data)
 {
-    SimulatorMessage m;
-    m.kind = SimulatorMessageKind::BulkData;
-    m.outcome = outcome;
-    m.data = std::move(data);
-    return m;
+    return transferReply(SimulatorMessageKind::BulkData, outcome, 0, std::move(data));
 }
 
 std::vector<uint8_t> encodeSimulatorFrame(const SimulatorMessage &message)

@@ -4,18 +4,18 @@
 #include "BeaconListWidgetItem.h"
 #include "FreqSpinBox.h"
 #include "KorvaneMainWindow.h"
-#include "ReceptorDeviceGeneric.h"
+#include "ModalDialogAnswerer.h"
 #include "ReceptorMetaTypes.h"
 #include "EmulatedBus.h"
 #include "ReceptorDetector.h"
 #include "DataStorage.h"
 #include "RecordsRecovery.h"
+#include "SilentReceptor.h"
 #include "UsbAccess.h"
 #include "VirtualReceptor.h"
 
 #include <QAction>
 #include <QDesktopServices>
-#include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -34,19 +34,11 @@
 namespace
 {
 // A receptor that only answers its identifier; scans read nothing and commands go nowhere.
-class QuietReceptor : public ReceptorDeviceGeneric
+class QuietReceptor : public SilentReceptor
 {
 public:
     explicit QuietReceptor(const QByteArray &id) : m_id(id) {}
 
-    void sendAddBeacon(QByteArray) override {}
-    void sendDelBeacon(QByteArray) override {}
-    QByteArray *readBeaconFlags() override { return nullptr; }
-    QByteArray *readBeaconInfo(int) override { return nullptr; }
-    void sendStartBeacon(QByteArray, int) override {}
-    void sendStopBeacon(QByteArray) override {}
-    void sendBootloader() override {}
-    QByteArray *readBeaconQuality(int) override { return nullptr; }
     int readReceptorId(char *buffer) override
     {
         if (m_id.isNull())
@@ -740,42 +732,23 @@ void TestKorvaneMainWindow::realDialogs()
 {
     connectReceptor();
     QSignalSpy adds(m_window, SIGNAL(beaconAddRequested(ReceptorDeviceDesc, QString)));
-    QStringList seen;
-    int buttons = 0;
-    QString answer;
+    ModalDialogAnswerer answerer;
 
-    // Answers every modal dialog as soon as it is up; an answered dialog hides at once.
-    QTimer answering;
-    answering.setInterval(5);
-    connect(&answering, &QTimer::timeout, [&] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (auto *input = qobject_cast<QInputDialog *>(modal)) {
-            seen << input->windowTitle() << input->labelText();
-            input->setTextValue(answer);
-            input->accept();
-        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            seen << box->windowTitle() << box->text();
-            buttons = box->buttons().size();
-            box->button(QMessageBox::Ok)->click();
-        }
-    });
-    answering.start();
-
-    answer = QStringLiteral("0a1b2c3d4e5f");
+    answerer.setText(QStringLiteral("0a1b2c3d4e5f"));
     action("actionAjouter")->trigger();
-    QCOMPARE(seen, (QStringList{"Ajouter un module", "Numéro de série"}));
+    QCOMPARE(answerer.seen(), (QStringList{"Ajouter un module", "Numéro de série"}));
     QCOMPARE(adds.size(), 1);
-    QCOMPARE(adds.at(0).at(1).toString(), answer);
+    QCOMPARE(adds.at(0).at(1).toString(), QStringLiteral("0a1b2c3d4e5f"));
 
     // Invalid text: the input dialog, then the error box.
-    seen.clear();
-    answer = QStringLiteral("xyz");
+    answerer.clear();
+    answerer.setText(QStringLiteral("xyz"));
     action("actionAjouter")->trigger();
-    QCOMPARE(seen.size(), 4);
-    QCOMPARE(seen.at(2), QStringLiteral("Erreur"));
-    QCOMPARE(seen.at(3), QStringLiteral("Ceci n'est pas un numéro de série valide.\nUn numéro "
-                                        "de série valide comporte 12 caractères héxadécimaux."));
-    QCOMPARE(buttons, 1);
+    QCOMPARE(answerer.seen().size(), 4);
+    QCOMPARE(answerer.seen().at(2), QStringLiteral("Erreur"));
+    QCOMPARE(answerer.seen().at(3), QStringLiteral("Ceci n'est pas un numéro de série valide.\nUn numéro "
+                                                   "de série valide comporte 12 caractères héxadécimaux."));
+    QCOMPARE(answerer.buttons(), QList<QMessageBox::StandardButtons>{QMessageBox::Ok});
     QCOMPARE(adds.size(), 1);
 }
 
