@@ -2,38 +2,56 @@
 // latitude at 16 (9) and its hemisphere at 25, longitude at 26 (10) and its hemisphere at 36,
 // speed at 37 (5), altitude at 42 (7), PDOP at 49 (5), HDOP at 54 (5), VDOP at 59 (5).
 //
-// A download decodes up to 130 000 pages of four records, so the well-formed fields are read by hand;
-// every other form goes through Qt's parsers, whose results the hand-written paths reproduce exactly.
+// Numbers are read with Qt's own parsers, which are locale-free. The date and the time are read by
+// hand in their usual forms (six digits; six digits, a point and one to three), and by Qt's parsers
+// otherwise: those parsers look the local time zone up at every call, which would cost a download
+// some 80 µs a page where the TZ variable is unset (see the README's performance section).
 #include "PositionRecord.h"
 #include "LogCategories.h"
 
+#include <QLocale>
 #include <QString>
 
-#include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace
 {
 constexpr double notANumber = std::numeric_limits<double>::quiet_NaN();
 
-// Exact powers of ten: an integer below 2^53 divided by one of them is the correctly rounded value
-// of the decimal text, as a full string-to-double conversion gives.
-constexpr double powersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11};
-
-// The time line is assembled by hand, and only when someone reads it.
-bool debugEnabled()
+QString latin1(const char *field, int width)
 {
-    return lcDownload().isDebugEnabled();
+    return QString::fromLatin1(field, width);
+}
+
+// A decimal number with optional blanks around it; NaN when it does not convert.
+double decimalField(const char *field, int width)
+{
+    bool ok = false;
+    const double value = latin1(field, width).toDouble(&ok);
+    return ok ? value : notANumber;
+}
+
+// V1 style carries its decimal point ("4807.0380"); V5 style implies it after the degrees and
+// minutes: `integerWidth` digits of ddmm or dddmm, then five digits of fraction ("480703800").
+double coordinateField(const char *field, int width, int integerWidth, const char *v1Line,
+                       const char *v5Line)
+{
+    if (std::memchr(field, '.', size_t(width))) {
+        qCDebug(lcDownload, "%s", v1Line);
+        return decimalField(field, width);
+    }
+    qCDebug(lcDownload, "%s", v5Line);
+    bool integerOk = false;
+    bool fractionOk = false;
+    const int integerPart = latin1(field, integerWidth).toInt(&integerOk);
+    const int fractionPart = latin1(field + integerWidth, width - integerWidth).toInt(&fractionOk);
+    return integerOk && fractionOk ? integerPart + fractionPart / 100000.0 : notANumber;
 }
 
 bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
-}
-
-bool isAsciiBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
 // Value of `count` decimal digits at `text`, or -1 if one of them is not a digit.
@@ -46,6 +64,20 @@ int digitsValue(const char *text, int count)
         value = value * 10 + (text[i] - '0');
     }
     return value;
+}
+
+bool hasDigit(const char *field, int width)
+{
+    for (int i = 0; i < width; ++i) {
+        if (isDigit(field[i]))
+            return true;
+    }
+    return false;
+}
+
+bool isAsciiBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
 // The field without surrounding ASCII blanks.
@@ -64,88 +96,6 @@ Span trimmed(const char *field, int width)
     while (last > first && isAsciiBlank(field[last - 1]))
         --last;
     return {field + first, last - first};
-}
-
-bool hasDigit(const char *field, int width)
-{
-    for (int i = 0; i < width; ++i) {
-        if (isDigit(field[i]))
-            return true;
-    }
-    return false;
-}
-
-QString latin1(const char *field, int width)
-{
-    return QString::fromLatin1(field, width);
-}
-
-// A decimal number with optional blanks around it; NaN when it does not convert.
-double decimalField(const char *field, int width)
-{
-    int i = 0;
-    while (i < width && field[i] == ' ')
-        ++i;
-    const bool negative = i < width && field[i] == '-';
-    if (negative)
-        ++i;
-    qint64 mantissa = 0;
-    int integerDigits = 0;
-    int fractionDigits = 0;
-    while (i < width && isDigit(field[i])) {
-        mantissa = mantissa * 10 + (field[i++] - '0');
-        ++integerDigits;
-    }
-    if (i < width && field[i] == '.') {
-        ++i;
-        while (i < width && isDigit(field[i])) {
-            mantissa = mantissa * 10 + (field[i++] - '0');
-            ++fractionDigits;
-        }
-    }
-    int end = i;
-    while (end < width && field[end] == ' ')
-        ++end;
-    if (end == width && integerDigits > 0) {
-        const double value = double(mantissa) / powersOfTen[fractionDigits];
-        return negative ? -value : value;
-    }
-    bool ok = false;
-    const double value = latin1(field, width).toDouble(&ok);
-    return ok ? value : notANumber;
-}
-
-// A whole number; false when it does not convert.
-bool integerField(const char *field, int width, int *value)
-{
-    const int digits = digitsValue(field, width);
-    if (digits >= 0) {
-        *value = digits;
-        return true;
-    }
-    bool ok = false;
-    *value = latin1(field, width).toInt(&ok);
-    return ok;
-}
-
-// V1 style carries its decimal point ("4807.0380"); V5 style implies it after the degrees and
-// minutes: `integerWidth` digits of ddmm or dddmm, then five digits of fraction ("480703800").
-double coordinateField(const char *field, int width, int integerWidth, const char *v1Line,
-                       const char *v5Line)
-{
-    for (int i = 0; i < width; ++i) {
-        if (field[i] == '.') {
-            qCDebug(lcDownload, "%s", v1Line);
-            return decimalField(field, width);
-        }
-    }
-    qCDebug(lcDownload, "%s", v5Line);
-    int integerPart = 0;
-    int fractionPart = 0;
-    if (!integerField(field, integerWidth, &integerPart)
-        || !integerField(field + integerWidth, width - integerWidth, &fractionPart))
-        return notANumber;
-    return integerPart + fractionPart / 100000.0;
 }
 
 // The date "ddMMyy", its two-digit year meaning 20yy. Qt's reading goes through 19yy, which would
@@ -184,27 +134,6 @@ QTime recordTime(const char *field)
         return QTime();
     return QTime::fromString(latin1(field, width).trimmed(), QStringLiteral("hhmmss.z"));
 }
-
-// "hhmmss.zzz", or nothing for an invalid time.
-void logTime(const QTime &time)
-{
-    if (!debugEnabled())
-        return;
-    char text[] = "hhmmss.zzz";
-    if (!time.isValid()) {
-        qCDebug(lcDownload, "\n");
-        return;
-    }
-    const int fields[] = {time.hour(), time.minute(), time.second()};
-    for (int i = 0; i < 3; ++i) {
-        text[2 * i] = char('0' + fields[i] / 10);
-        text[2 * i + 1] = char('0' + fields[i] % 10);
-    }
-    text[7] = char('0' + time.msec() / 100);
-    text[8] = char('0' + time.msec() / 10 % 10);
-    text[9] = char('0' + time.msec() % 10);
-    qCDebug(lcDownload, "%s\n", text);
-}
 }
 
 PositionRecord PositionRecord::decode(const char *record)
@@ -220,7 +149,9 @@ PositionRecord PositionRecord::decode(const char *record)
     const bool valid = date.isValid() && time.isValid();
     if (valid)
         decoded.time = QDateTime(date, time, Qt::UTC);
-    logTime(valid ? time : QTime());
+    // "hhmmss.zzz", or an empty line for an invalid time.
+    qCDebug(lcDownload, "%s\n",
+            qPrintable(QLocale::c().toString(valid ? time : QTime(), QStringLiteral("hhmmss.zzz"))));
 
     decoded.speed = decimalField(record + 37, 5);
     decoded.altitude = decimalField(record + 42, 7);

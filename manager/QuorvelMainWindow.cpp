@@ -11,9 +11,6 @@
 #include "LogCategories.h"
 
 #include <QDir>
-#include <QFileDialog>
-#include <QInputDialog>
-#include <QMessageBox>
 #include <QRegularExpression>
 #include <QShortcut>
 #include <QTimer>
@@ -34,24 +31,7 @@ bool isModuleName(const QString &text)
 
 QuorvelMainWindow::QuorvelMainWindow(QWidget *parent)
     : QMainWindow(parent),
-      ui(new Ui::QuorvelMainWindow),
-      textPrompt([](QWidget *owner, const QString &title, const QString &label,
-                    const QString &text, bool *ok) {
-          return QInputDialog::getText(owner, title, label, QLineEdit::Normal, text, ok);
-      }),
-      errorBox([](QWidget *owner, const QString &title, const QString &text) {
-          QMessageBox::critical(owner, title, text, QMessageBox::Ok);
-      }),
-      questionBox([](QWidget *owner, const QString &title, const QString &text) {
-          return QMessageBox::question(owner, title, text, QMessageBox::Yes | QMessageBox::No,
-                                       QMessageBox::NoButton)
-                 == QMessageBox::Yes;
-      }),
-      directoryPrompt([](QWidget *owner, const QString &caption) {
-          return QFileDialog::getExistingDirectory(
-              owner, caption, QString(),
-              QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
-      })
+      ui(new Ui::QuorvelMainWindow)
 {
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Korvane - v1.9"));
@@ -117,26 +97,6 @@ QuorvelMainWindow::~QuorvelMainWindow()
     delete detector;
     delete refreshTimer;
     delete communicator;
-}
-
-void QuorvelMainWindow::setTextPrompt(TextPrompt prompt)
-{
-    textPrompt = std::move(prompt);
-}
-
-void QuorvelMainWindow::setErrorBox(ErrorBox box)
-{
-    errorBox = std::move(box);
-}
-
-void QuorvelMainWindow::setQuestionBox(QuestionBox box)
-{
-    questionBox = std::move(box);
-}
-
-void QuorvelMainWindow::setDirectoryPrompt(DirectoryPrompt prompt)
-{
-    directoryPrompt = std::move(prompt);
 }
 
 QList<USBDeviceListWidgetItem *> QuorvelMainWindow::selectedEntries() const
@@ -218,7 +178,7 @@ void QuorvelMainWindow::on_listWidget_itemSelectionChanged()
 
 void QuorvelMainWindow::on_pushButton_clicked()
 {
-    const bool confirmed = questionBox(
+    const bool confirmed = dialogHooks.questionBox(
         this, tr("Effacer"),
         tr("Etes vous certain de vouloir supprimer toutes les captures des modules séléctionnés?"));
     if (!confirmed)
@@ -230,7 +190,7 @@ void QuorvelMainWindow::on_pushButton_clicked()
 
 void QuorvelMainWindow::on_pushButton_2_clicked()
 {
-    ui->lineEdit->setText(directoryPrompt(this, tr("Repertoire de sauvegarde")));
+    ui->lineEdit->setText(dialogHooks.directoryPrompt(this, tr("Repertoire de sauvegarde")));
 }
 
 void QuorvelMainWindow::on_pushButton_3_clicked()
@@ -239,7 +199,7 @@ void QuorvelMainWindow::on_pushButton_3_clicked()
     // An empty field is no choice at all: QDir would take it for the working directory, and the
     // files would go to "/" followed by their names.
     if (outDirectory.isEmpty() || !QDir(outDirectory).exists()) {
-        errorBox(this, tr("Erreur"), tr("Le répertoire n'existe pas."));
+        dialogHooks.errorBox(this, tr("Erreur"), tr("Le répertoire n'existe pas."));
         return;
     }
     busy = true;
@@ -253,10 +213,11 @@ void QuorvelMainWindow::on_pushButton_4_clicked()
     const QList<USBDeviceListWidgetItem *> selected = selectedEntries();
     const QString current = selected.isEmpty() ? QString() : selected.first()->descriptor().name;
     bool accepted = false;
-    const QString name = textPrompt(this, tr("Modifier le nom"), tr("Nom"), current, &accepted);
+    const QString name =
+        dialogHooks.textPrompt(this, tr("Modifier le nom"), tr("Nom"), current, &accepted);
     if (!accepted || !isModuleName(name)) {
-        errorBox(this, tr("Erreur"),
-                 tr("Le nom doit contenir au plus 8 caractères alpha numériques."));
+        dialogHooks.errorBox(this, tr("Erreur"),
+                             tr("Le nom doit contenir au plus 8 caractères alpha numériques."));
         return;
     }
     // The module may have been unplugged while the dialog was open.
@@ -300,8 +261,8 @@ void QuorvelMainWindow::saveFailed(USBDeviceDesc dev)
     qCDebug(lcManagerWindow, "saveFailed %s\n", qUtf8Printable(dev.serialNumber));
     const DownloadFailure failure = lastFailure;
     lastFailure = DownloadFailure();
-    errorBox(this, tr("Erreur"),
-             tr("L'enregistrement des données de %1 a échoué").arg(dev.name) + failureText(failure));
+    dialogHooks.errorBox(this, tr("Erreur"),
+                         tr("L'enregistrement des données de %1 a échoué").arg(dev.name) + failureText(failure));
 }
 
 QString QuorvelMainWindow::failureText(const DownloadFailure &failure) const

@@ -4,6 +4,7 @@
 // memory read of a single selected module, which it makes itself).
 #pragma once
 
+#include "DialogHooks.h"
 #include "DownloadFailure.h"
 #include "MemoryState.h"
 #include "USBDeviceDesc.h"
@@ -11,8 +12,6 @@
 #include <QList>
 #include <QMainWindow>
 #include <QString>
-
-#include <functional>
 
 class QTimer;
 class USBCommunicator;
@@ -29,28 +28,12 @@ class QuorvelMainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    // Asks the user for a text, starting from `text`; returns it and sets *ok to whether the
-    // dialog was accepted.
-    using TextPrompt = std::function<QString(QWidget *parent, const QString &title,
-                                             const QString &label, const QString &text, bool *ok)>;
-    // Shows an error to the user and returns once it has been acknowledged.
-    using ErrorBox =
-        std::function<void(QWidget *parent, const QString &title, const QString &text)>;
-    // Asks a yes-or-no question; true for yes.
-    using QuestionBox =
-        std::function<bool(QWidget *parent, const QString &title, const QString &text)>;
-    // Lets the user pick a directory; empty when cancelled.
-    using DirectoryPrompt = std::function<QString(QWidget *parent, const QString &caption)>;
-
     explicit QuorvelMainWindow(QWidget *parent = nullptr);
     ~QuorvelMainWindow() override;
 
-    // The dialogs of the commands; by default QInputDialog::getText, QMessageBox::critical,
-    // QMessageBox::question and QFileDialog::getExistingDirectory.
-    void setTextPrompt(TextPrompt prompt);
-    void setErrorBox(ErrorBox box);
-    void setQuestionBox(QuestionBox box);
-    void setDirectoryPrompt(DirectoryPrompt prompt);
+    // The dialogs of the commands: the text prompt (rename), the error box, the question (erase)
+    // and the directory prompt (download folder).
+    DialogHooks &dialogs() { return dialogHooks; }
 
 signals:
     void getDeviceInfo(USBDeviceDesc dev);
@@ -101,8 +84,5 @@ private:
     bool busy = false;
     // Why the download that fails next failed (the worker says it just before saveFailed).
     DownloadFailure lastFailure;
-    TextPrompt textPrompt;
-    ErrorBox errorBox;
-    QuestionBox questionBox;
-    DirectoryPrompt directoryPrompt;
+    DialogHooks dialogHooks;
 };

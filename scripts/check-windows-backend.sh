@@ -11,7 +11,7 @@ cxx=x86_64-w64-mingw32-g++-posix
 
 if ! command -v "$cxx" >/dev/null 2>&1; then
     echo "check-windows-backend: $cxx not found; install the Debian package g++-mingw-w64-x86-64" \
-         "(scripts/install-deps.sh does)" >&2
+         "(bash scripts/install-deps.sh tests does)" >&2
     exit 1
 fi
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the programs and the test suite need,
+# Installs the Debian packages the build and the programs need, and those of the lists named,
 # skipping those already installed so that repeated runs stay fast.
-#   bash scripts/install-deps.sh        # build, programs and tests
+#   bash scripts/install-deps.sh        # build and programs (scripts/run.sh)
+#   bash scripts/install-deps.sh tests  # the same, and what the test suite needs (scripts/test.sh)
 #   bash scripts/install-deps.sh fuzz   # the same, and what scripts/fuzz.sh needs
 #   bash scripts/install-deps.sh package package-checks   # the Debian package and its CI checks
 set -euo pipefail
@@ -11,16 +12,16 @@ packages=(
   qtbase5-dev qtbase5-dev-tools
   libqcustomplot-dev libtiff-dev libgeotiff-dev libusb-1.0-0-dev
   qttranslations5-l10n
-  g++-mingw-w64-x86-64
-  umockdev libumockdev-dev
 )
 
-# Further lists, named on the command line: "fuzz" adds clang and libFuzzer (scripts/fuzz.sh);
-# "package" what scripts/package.sh needs (manual pages from --help, dpkg-shlibdeps and the file
-# command it relies on); "package-checks" the validators, lintian and the X server of
-# scripts/check-package.sh.
+# Further lists, named on the command line: "tests" adds the MinGW-w64 cross-compiler of the
+# Windows backend's compile check (about 270 MB) and umockdev, under which the USB backend is tested;
+# "fuzz" clang and libFuzzer (scripts/fuzz.sh); "package" what scripts/package.sh needs (manual
+# pages from --help, dpkg-shlibdeps and the file command it relies on); "package-checks" the
+# validators, lintian and the X server of scripts/check-package.sh.
 for list in "$@"; do
   case "$list" in
+    tests) packages+=(g++-mingw-w64-x86-64 umockdev libumockdev-dev) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     package) packages+=(help2man dpkg-dev file) ;;
     package-checks) packages+=(desktop-file-utils appstream lintian xvfb xauth x11-utils) ;;

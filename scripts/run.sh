@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts a program: korvane (default) or quorvel.
+# Installs what is missing, builds, and starts a program: korvane (default) or quorvel. The build
+# also gives the command-line tools, build/manager/cli/quorvel-cli and build/kitsim/kitsim.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 program="${1:-korvane}"
@@ -10,5 +11,5 @@ case "$program" in
 esac
 bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build --target "$target" -j"$(nproc)"
+cmake --build build --target "$target" quorvel-cli kitsim -j"$(nproc)"
 exec "$exe"

@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 kind="${1:-address}"
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh tests
 case "$kind" in
   address)
     dir=build-asan

@@ -169,7 +169,8 @@ std::optional<DeviceSummary> summariseDescriptors(const std::vector<uint8_t> &de
     // The first configuration: its header, then interface, endpoint and class descriptors, each
     // starting with its length.
     std::size_t pos = descriptors[0];
-    if (descriptors.size() - pos < 4 || descriptors[pos + 1] != configDescriptorType)
+    // The device descriptor may say it is longer than the bytes there are.
+    if (pos > descriptors.size() || descriptors.size() - pos < 4 || descriptors[pos + 1] != configDescriptorType)
         return summary;
     const std::size_t total = static_cast<std::size_t>(descriptors[pos + 2] | (descriptors[pos + 3] << 8));
     const std::size_t end = std::min(descriptors.size(), pos + total);

@@ -2,6 +2,8 @@
 // bytes actually present before anything behind it is read.
 #include "MsOsDescriptors.h"
 
+#include "ByteReader.h"
+
 #include <algorithm>
 #include <array>
 #include <string>
@@ -9,17 +11,6 @@
 namespace usb {
 
 namespace {
-
-uint16_t le16(const std::vector<uint8_t> &b, std::size_t pos)
-{
-    return static_cast<uint16_t>(b[pos] | (b[pos + 1] << 8));
-}
-
-uint32_t le32(const std::vector<uint8_t> &b, std::size_t pos)
-{
-    return static_cast<uint32_t>(b[pos]) | (static_cast<uint32_t>(b[pos + 1]) << 8) |
-           (static_cast<uint32_t>(b[pos + 2]) << 16) | (static_cast<uint32_t>(b[pos + 3]) << 24);
-}
 
 // {D8DD60DF-4589-4CC7-9CD2-659D9E648A9F} in its wire order (first three fields little-endian).
 constexpr std::array<uint8_t, 16> msOs20PlatformUuid = {0xDF, 0x60, 0xDD, 0xD8, 0x89, 0x45, 0xC7, 0x4C,
@@ -68,8 +59,9 @@ std::optional<std::u16string> utf16(const std::vector<uint8_t> &bytes)
         return std::nullopt;
     std::u16string text;
     text.reserve(bytes.size() / 2);
-    for (std::size_t i = 0; i < bytes.size(); i += 2)
-        text.push_back(static_cast<char16_t>(le16(bytes, i)));
+    ByteReader reader(bytes);
+    for (uint16_t unit = 0; reader.u16(unit);)
+        text.push_back(static_cast<char16_t>(unit));
     return text;
 }
 
@@ -123,45 +115,68 @@ std::optional<Guid> guidOf(const std::u16string &text)
     return Guid::parse(ascii);
 }
 
+// dwLength, bcdVersion 1.00, wIndex: the total length an MS OS 1.0 descriptor's header announces,
+// never less than the header itself.
+std::optional<uint32_t> msOs10Length(const std::vector<uint8_t> &header, uint16_t headerLength, uint16_t index)
+{
+    ByteReader reader(header);
+    uint32_t length = 0;
+    uint16_t version = 0;
+    uint16_t wIndex = 0;
+    if (header.size() < headerLength || !reader.u32(length) || !reader.u16(version) || !reader.u16(wIndex) ||
+        version != 0x0100 || wIndex != index || length < headerLength)
+        return std::nullopt;
+    return length;
+}
+
 } // namespace
 
 std::optional<MsOs20Capability> parseMsOs20Capability(const std::vector<uint8_t> &bos)
 {
-    if (bos.size() < 5 || bos[1] != bosDescriptorType || bos[0] < 5)
-        return std::nullopt;
-    const std::size_t end = le16(bos, 2);
-    if (end < bos[0] || end > bos.size())
+    // bLength, bDescriptorType, wTotalLength, bNumDeviceCaps, then the device capabilities.
+    ByteReader header(bos);
+    uint8_t headerLength = 0;
+    uint8_t type = 0;
+    uint16_t total = 0;
+    if (bos.size() < 5 || !header.u8(headerLength) || !header.u8(type) || !header.u16(total) ||
+        type != bosDescriptorType || headerLength < 5 || total < headerLength || total > bos.size())
         return std::nullopt;
 
-    for (std::size_t pos = bos[0]; pos < end;) {
-        if (end - pos < 3)
+    ByteReader capabilities(bos.data() + headerLength, total - headerLength);
+    while (capabilities.remaining() > 0) {
+        // bLength, bDescriptorType, bDevCapabilityType, then the capability's own fields.
+        ByteReader ahead = capabilities;
+        uint8_t length = 0;
+        if (capabilities.remaining() < 3 || !ahead.u8(length) || length < 3)
             return std::nullopt;
-        const std::size_t length = bos[pos];
-        if (length < 3 || length > end - pos)
+        ByteReader capability = capabilities.sub(length);
+        if (capability.failed())
             return std::nullopt;
-        const bool isMsOs20 = bos[pos + 1] == deviceCapabilityType && bos[pos + 2] == platformCapability &&
-                              length >= platformCapabilityHeader &&
-                              std::equal(msOs20PlatformUuid.begin(), msOs20PlatformUuid.end(),
-                                         bos.begin() + static_cast<std::ptrdiff_t>(pos + 4));
-        if (isMsOs20) {
-            if ((length - platformCapabilityHeader) % descriptorSetInfoLength != 0)
-                return std::nullopt;
-            std::optional<MsOs20Capability> best;
-            for (std::size_t info = pos + platformCapabilityHeader; info < pos + length;
-                 info += descriptorSetInfoLength) {
-                MsOs20Capability candidate;
-                candidate.windowsVersion = le32(bos, info);
-                candidate.totalLength = le16(bos, info + 4);
-                candidate.vendorCode = bos[info + 6];
-                candidate.altEnumCode = bos[info + 7];
-                if (candidate.totalLength < setHeaderLength)
-                    continue;
-                if (!best || candidate.windowsVersion > best->windowsVersion)
-                    best = candidate;
-            }
-            return best;
+        uint8_t descriptorType = 0;
+        uint8_t capabilityType = 0;
+        std::array<uint8_t, 16> uuid{};
+        const bool isMsOs20 = capability.skip(1) && capability.u8(descriptorType) && capability.u8(capabilityType) &&
+                              descriptorType == deviceCapabilityType && capabilityType == platformCapability &&
+                              length >= platformCapabilityHeader && capability.skip(1) &&
+                              capability.bytes(uuid.size(), uuid.data()) && uuid == msOs20PlatformUuid;
+        if (!isMsOs20)
+            continue;
+        if ((length - platformCapabilityHeader) % descriptorSetInfoLength != 0)
+            return std::nullopt;
+        // dwWindowsVersion, wMSOSDescriptorSetTotalLength, bMS_VendorCode, bAltEnumCode.
+        std::optional<MsOs20Capability> best;
+        while (capability.remaining() > 0) {
+            MsOs20Capability candidate;
+            capability.u32(candidate.windowsVersion);
+            capability.u16(candidate.totalLength);
+            capability.u8(candidate.vendorCode);
+            capability.u8(candidate.altEnumCode);
+            if (candidate.totalLength < setHeaderLength)
+                continue;
+            if (!best || candidate.windowsVersion > best->windowsVersion)
+                best = candidate;
         }
-        pos += length;
+        return best;
     }
     return std::nullopt;
 }
@@ -169,11 +184,15 @@ std::optional<MsOs20Capability> parseMsOs20Capability(const std::vector<uint8_t>
 std::optional<std::vector<MsOsRegistryProperty>>
 parseMsOs20DescriptorSet(const std::vector<uint8_t> &set)
 {
-    if (set.size() < setHeaderLength || le16(set, 0) != setHeaderLength || le16(set, 2) != SetHeader)
+    // wLength, wDescriptorType, dwWindowsVersion, wTotalLength.
+    ByteReader header(set);
+    uint16_t headerLength = 0;
+    uint16_t headerType = 0;
+    uint16_t total = 0;
+    if (!header.u16(headerLength) || !header.u16(headerType) || !header.skip(4) || !header.u16(total) ||
+        headerLength != setHeaderLength || headerType != SetHeader || total < setHeaderLength || total > set.size())
         return std::nullopt;
-    const std::size_t end = le16(set, 8);
-    if (end < setHeaderLength || end > set.size())
-        return std::nullopt;
+    const std::size_t end = total;
 
     std::vector<MsOsRegistryProperty> properties;
     std::size_t configurationEnd = 0;   // 0: outside any configuration subset
@@ -187,53 +206,47 @@ parseMsOs20DescriptorSet(const std::vector<uint8_t> &set)
             functionEnd = 0;
             interfaceNumber = 0;
         }
-        if (end - pos < 4)
-            return std::nullopt;
-        const std::size_t length = le16(set, pos);
-        const uint16_t type = le16(set, pos + 2);
         // A descriptor may not reach past the set nor past the subsets that enclose it.
         const std::size_t limit = functionEnd != 0 ? functionEnd : configurationEnd != 0 ? configurationEnd : end;
-        if (length < 4 || length > limit - pos)
+        ByteReader reader(set.data() + pos, limit - pos);
+        uint16_t length = 0;
+        uint16_t type = 0;
+        if (!reader.u16(length) || !reader.u16(type) || length < 4 || length > limit - pos)
             return std::nullopt;
+        ByteReader body = reader.sub(length - 4u);
 
         switch (type) {
         case ConfigurationSubset: {
-            if (length != subsetHeaderLength || configurationEnd != 0 || functionEnd != 0)
-                return std::nullopt;
-            const std::size_t subsetLength = le16(set, pos + 6);
-            if (subsetLength < subsetHeaderLength || subsetLength > end - pos)
+            // bConfigurationValue, bReserved, wTotalLength.
+            uint16_t subsetLength = 0;
+            if (length != subsetHeaderLength || configurationEnd != 0 || functionEnd != 0 || !body.skip(2) ||
+                !body.u16(subsetLength) || subsetLength < subsetHeaderLength || subsetLength > end - pos)
                 return std::nullopt;
             configurationEnd = pos + subsetLength;
             break;
         }
         case FunctionSubset: {
-            if (length != subsetHeaderLength || functionEnd != 0)
-                return std::nullopt;
-            const std::size_t subsetLength = le16(set, pos + 6);
-            if (subsetLength < subsetHeaderLength || subsetLength > limit - pos)
+            // bFirstInterface, bReserved, wSubsetLength.
+            uint8_t firstInterface = 0;
+            uint16_t subsetLength = 0;
+            if (length != subsetHeaderLength || functionEnd != 0 || !body.u8(firstInterface) || !body.skip(1) ||
+                !body.u16(subsetLength) || subsetLength < subsetHeaderLength || subsetLength > limit - pos)
                 return std::nullopt;
             functionEnd = pos + subsetLength;
-            interfaceNumber = set[pos + 4];
+            interfaceNumber = firstInterface;
             break;
         }
         case RegistryProperty: {
-            // wLength, wDescriptorType, wPropertyDataType, wPropertyNameLength, name,
-            // wPropertyDataLength, data.
-            if (length < 10)
-                return std::nullopt;
-            const std::size_t nameLength = le16(set, pos + 6);
-            if (8 + nameLength + 2 > length)
-                return std::nullopt;
-            const std::size_t dataLength = le16(set, pos + 8 + nameLength);
-            if (10 + nameLength + dataLength > length)
-                return std::nullopt;
+            // wPropertyDataType, wPropertyNameLength, name, wPropertyDataLength, data.
             MsOsRegistryProperty property;
             property.interfaceNumber = interfaceNumber;
-            property.dataType = le16(set, pos + 4);
-            const auto name = set.begin() + static_cast<std::ptrdiff_t>(pos + 8);
-            property.name.assign(name, name + static_cast<std::ptrdiff_t>(nameLength));
-            const auto data = name + static_cast<std::ptrdiff_t>(nameLength + 2);
-            property.data.assign(data, data + static_cast<std::ptrdiff_t>(dataLength));
+            uint16_t dataType = 0;
+            uint16_t nameLength = 0;
+            uint16_t dataLength = 0;
+            if (!body.u16(dataType) || !body.u16(nameLength) || !body.bytes(nameLength, property.name) ||
+                !body.u16(dataLength) || !body.bytes(dataLength, property.data))
+                return std::nullopt;
+            property.dataType = dataType;
             properties.push_back(std::move(property));
             break;
         }
@@ -255,38 +268,32 @@ std::optional<uint8_t> parseMsOs10String(const std::vector<uint8_t> &descriptor)
 {
     // bLength, bDescriptorType (string), "MSFT100" in UTF-16LE, bMS_VendorCode, bPad.
     static constexpr char signature[] = "MSFT100";
-    if (descriptor.size() < MsOs10StringLength || descriptor[0] < MsOs10StringLength || descriptor[0] > descriptor.size() ||
-        descriptor[1] != 0x03)
+    ByteReader reader(descriptor);
+    uint8_t length = 0;
+    uint8_t type = 0;
+    if (descriptor.size() < MsOs10StringLength || !reader.u8(length) || !reader.u8(type) ||
+        length < MsOs10StringLength || length > descriptor.size() || type != 0x03)
         return std::nullopt;
     for (std::size_t i = 0; i < 7; ++i) {
-        if (le16(descriptor, 2 + 2 * i) != static_cast<uint8_t>(signature[i]))
+        uint16_t unit = 0;
+        if (!reader.u16(unit) || unit != static_cast<uint8_t>(signature[i]))
             return std::nullopt;
     }
-    return descriptor[16];
+    uint8_t vendorCode = 0;
+    reader.u8(vendorCode);
+    return vendorCode;
 }
 
 std::optional<uint32_t> parseMsOs10ExtendedPropertiesLength(const std::vector<uint8_t> &header)
 {
     // dwLength, bcdVersion 1.00, wIndex 5, wCount.
-    if (header.size() < MsOs10ExtendedPropertiesHeaderLength || le16(header, 4) != 0x0100 ||
-        le16(header, 6) != MsOs10ExtendedPropertiesIndex)
-        return std::nullopt;
-    const uint32_t length = le32(header, 0);
-    if (length < MsOs10ExtendedPropertiesHeaderLength)
-        return std::nullopt;
-    return length;
+    return msOs10Length(header, MsOs10ExtendedPropertiesHeaderLength, MsOs10ExtendedPropertiesIndex);
 }
 
 std::optional<uint32_t> parseMsOs10ExtendedCompatIdLength(const std::vector<uint8_t> &header)
 {
     // dwLength, bcdVersion 1.00, wIndex 4, bCount, 7 reserved bytes.
-    if (header.size() < MsOs10ExtendedCompatIdHeaderLength || le16(header, 4) != 0x0100 ||
-        le16(header, 6) != MsOs10ExtendedCompatIdIndex)
-        return std::nullopt;
-    const uint32_t length = le32(header, 0);
-    if (length < MsOs10ExtendedCompatIdHeaderLength)
-        return std::nullopt;
-    return length;
+    return msOs10Length(header, MsOs10ExtendedCompatIdHeaderLength, MsOs10ExtendedCompatIdIndex);
 }
 
 std::optional<std::vector<MsOsCompatibleId>> parseMsOs10ExtendedCompatId(const std::vector<uint8_t> &descriptor)
@@ -295,21 +302,22 @@ std::optional<std::vector<MsOsCompatibleId>> parseMsOs10ExtendedCompatId(const s
     const std::optional<uint32_t> total = parseMsOs10ExtendedCompatIdLength(descriptor);
     if (!total || *total > descriptor.size())
         return std::nullopt;
-    const std::size_t count = descriptor[8];
-    if (*total != MsOs10ExtendedCompatIdHeaderLength + count * sectionLength)
+    ByteReader reader(descriptor.data(), *total);
+    uint8_t count = 0;
+    if (!reader.skip(8) || !reader.u8(count) || !reader.skip(7) ||
+        *total != MsOs10ExtendedCompatIdHeaderLength + count * sectionLength)
         return std::nullopt;
-    // An 8-byte ASCII field, zero-padded.
-    const auto text = [&descriptor](std::size_t pos) {
-        std::string value(descriptor.begin() + static_cast<std::ptrdiff_t>(pos),
-                          descriptor.begin() + static_cast<std::ptrdiff_t>(pos + 8));
-        value.erase(std::find(value.begin(), value.end(), '\0'), value.end());
-        return value;
-    };
-    std::vector<MsOsCompatibleId> functions;
-    for (std::size_t i = 0; i < count; ++i) {
-        // bFirstInterfaceNumber, reserved, compatibleID, subCompatibleID, 6 reserved bytes.
-        const std::size_t pos = MsOs10ExtendedCompatIdHeaderLength + i * sectionLength;
-        functions.push_back({descriptor[pos], text(pos + 2), text(pos + 10)});
+    std::vector<MsOsCompatibleId> functions(count);
+    for (MsOsCompatibleId &function : functions) {
+        // bFirstInterfaceNumber, reserved, compatibleID, subCompatibleID (8 ASCII bytes each,
+        // zero-padded), 6 reserved bytes.
+        reader.u8(function.firstInterface);
+        reader.skip(1);
+        reader.text(8, function.compatibleId);
+        reader.text(8, function.subCompatibleId);
+        reader.skip(6);
+        for (std::string *text : {&function.compatibleId, &function.subCompatibleId})
+            text->erase(std::find(text->begin(), text->end(), '\0'), text->end());
     }
     return functions;
 }
@@ -320,35 +328,29 @@ parseMsOs10ExtendedProperties(const std::vector<uint8_t> &descriptor, uint8_t in
     const std::optional<uint32_t> total = parseMsOs10ExtendedPropertiesLength(descriptor);
     if (!total || *total > descriptor.size())
         return std::nullopt;
-    const std::size_t end = *total;
-    const unsigned count = le16(descriptor, 8);
+    ByteReader reader(descriptor.data(), *total);
+    uint16_t count = 0;
+    reader.skip(8);
+    reader.u16(count);
 
     std::vector<MsOsRegistryProperty> properties;
-    std::size_t pos = MsOs10ExtendedPropertiesHeaderLength;
     for (unsigned section = 0; section < count; ++section) {
         // dwSize, dwPropertyDataType, wPropertyNameLength, name, dwPropertyDataLength, data.
-        if (end - pos < 14)
+        ByteReader ahead = reader;
+        uint32_t size = 0;
+        if (!ahead.u32(size) || size < 14)
             return std::nullopt;
-        const std::size_t size = le32(descriptor, pos);
-        if (size < 14 || size > end - pos)
-            return std::nullopt;
-        const std::size_t nameLength = le16(descriptor, pos + 8);
-        if (10 + nameLength + 4 > size)
-            return std::nullopt;
-        const std::size_t dataLength = le32(descriptor, pos + 10 + nameLength);
-        if (dataLength > size - 14 - nameLength)
-            return std::nullopt;
+        ByteReader body = reader.sub(size);
         MsOsRegistryProperty property;
         property.interfaceNumber = interfaceNumber;
-        property.dataType = le32(descriptor, pos + 4);
-        const auto name = descriptor.begin() + static_cast<std::ptrdiff_t>(pos + 10);
-        property.name.assign(name, name + static_cast<std::ptrdiff_t>(nameLength));
-        const auto data = name + static_cast<std::ptrdiff_t>(nameLength + 4);
-        property.data.assign(data, data + static_cast<std::ptrdiff_t>(dataLength));
+        uint16_t nameLength = 0;
+        uint32_t dataLength = 0;
+        if (!body.skip(4) || !body.u32(property.dataType) || !body.u16(nameLength) ||
+            !body.bytes(nameLength, property.name) || !body.u32(dataLength) || !body.bytes(dataLength, property.data))
+            return std::nullopt;
         properties.push_back(std::move(property));
-        pos += size;
     }
-    if (pos != end)
+    if (!reader.atEnd())
         return std::nullopt;
     return properties;
 }

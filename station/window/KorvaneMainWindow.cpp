@@ -22,11 +22,8 @@
 #include <QDesktopServices>
 #include <QFontMetricsF>
 #include <QDir>
-#include <QFileDialog>
-#include <QInputDialog>
 #include <QItemSelectionModel>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPixmap>
 #include <QRegularExpression>
 #include <QScopedValueRollback>
@@ -80,20 +77,7 @@ bool isSerialText(const QString &text)
 KorvaneMainWindow::KorvaneMainWindow(QWidget *parent)
     : QMainWindow(parent),
       ui(new Ui::KorvaneMainWindow),
-      currentReceptor(nullptr),
-      textPrompt([](QWidget *owner, const QString &title, const QString &label, bool *ok) {
-          return QInputDialog::getText(owner, title, label, QLineEdit::Normal, QString(), ok);
-      }),
-      errorBox([](QWidget *owner, const QString &title, const QString &text) {
-          QMessageBox::critical(owner, title, text, QMessageBox::Ok);
-      }),
-      warningBox([](QWidget *owner, const QString &title, const QString &text) {
-          QMessageBox::warning(owner, title, text, QMessageBox::Ok);
-      }),
-      fileDialog([](QWidget *owner, const QString &caption, const QString &directory,
-                    const QString &filter) {
-          return QFileDialog::getOpenFileName(owner, caption, directory, filter);
-      })
+      currentReceptor(nullptr)
 {
     ui->setupUi(this);
     // Nothing is painted before the constructor returns, so no tile was asked for yet.
@@ -253,26 +237,6 @@ KorvaneMainWindow::~KorvaneMainWindow()
     delete refreshTimer;
     delete currentReceptor;
     delete ui;
-}
-
-void KorvaneMainWindow::setTextPrompt(TextPrompt prompt)
-{
-    textPrompt = std::move(prompt);
-}
-
-void KorvaneMainWindow::setErrorBox(ErrorBox box)
-{
-    errorBox = std::move(box);
-}
-
-void KorvaneMainWindow::setWarningBox(ErrorBox box)
-{
-    warningBox = std::move(box);
-}
-
-void KorvaneMainWindow::setFileDialog(FileDialog dialog)
-{
-    fileDialog = std::move(dialog);
 }
 
 void KorvaneMainWindow::setOnlineTileServer(const QUrl &baseUrl)
@@ -437,26 +401,26 @@ void KorvaneMainWindow::on_actionAjouter_triggered()
         return;
     // A module more than the receptor has slots for would never be reported.
     if (ui->listWidget->topLevelItemCount() >= maxBeacons) {
-        errorBox(this, tr("Erreur"),
-                 tr("La liste compte déjà %1 modules : c'est le plus que le récepteur puisse "
-                    "suivre.\nRetirez un module avant d'en ajouter un autre.")
-                     .arg(maxBeacons));
+        dialogHooks.errorBox(this, tr("Erreur"),
+                             tr("La liste compte déjà %1 modules : c'est le plus que le récepteur "
+                                "puisse suivre.\nRetirez un module avant d'en ajouter un autre.")
+                                 .arg(maxBeacons));
         return;
     }
 
     bool accepted = false;
-    const QString serial = textPrompt(this, tr("Ajouter un module"), tr("Numéro de série"),
-                                      &accepted);
+    const QString serial = dialogHooks.textPrompt(this, tr("Ajouter un module"),
+                                                  tr("Numéro de série"), QString(), &accepted);
     if (!accepted || !isSerialText(serial)) {
-        errorBox(this, tr("Erreur"),
-                 tr("Ceci n'est pas un numéro de série valide.\n"
-                    "Un numéro de série valide comporte 12 caractères héxadécimaux."));
+        dialogHooks.errorBox(this, tr("Erreur"),
+                             tr("Ceci n'est pas un numéro de série valide.\n"
+                                "Un numéro de série valide comporte 12 caractères héxadécimaux."));
         return;
     }
     // Twice the same module would follow two tracks under one entry.
     if (const BeaconListWidgetItem *listed = entryOf(serial)) {
-        errorBox(this, tr("Erreur"),
-                 tr("Le module %1 est déjà dans la liste.").arg(listed->serial()));
+        dialogHooks.errorBox(this, tr("Erreur"),
+                             tr("Le module %1 est déjà dans la liste.").arg(listed->serial()));
         return;
     }
     // The receptor may have gone while the dialog was open.
@@ -556,22 +520,23 @@ void KorvaneMainWindow::on_actionZoom_Arri_re_triggered()
 
 void KorvaneMainWindow::on_actionLoadMap_triggered()
 {
-    const QString path =
-        fileDialog(this, tr("Ouvrir une carte"), QString(), tr("GeoTIFF (*.tif *.tiff)"));
+    const QString path = dialogHooks.openFilePrompt(this, tr("Ouvrir une carte"), QString(),
+                                                    tr("GeoTIFF (*.tif *.tiff)"));
     if (path.isEmpty())
         return;
     const QString shown = QDir::toNativeSeparators(path);
     // A file that does not load leaves the map shown before, with its tracks.
     if (!ui->map->LoadMap(path)) {
-        errorBox(this, tr("Erreur"),
-                 tr("La carte %1 n'a pas pu être chargée.\n%2").arg(shown, ui->map->loadErrorText()));
+        dialogHooks.errorBox(this, tr("Erreur"),
+                             tr("La carte %1 n'a pas pu être chargée.\n%2")
+                                 .arg(shown, ui->map->loadErrorText()));
         return;
     }
     if (!ui->map->isGeoReferenced())
-        warningBox(this, tr("Attention"),
-                   tr("La carte %1 n'est pas géoréférencée : les positions des modules ne peuvent "
-                      "pas y être placées.")
-                       .arg(shown));
+        dialogHooks.warningBox(this, tr("Attention"),
+                               tr("La carte %1 n'est pas géoréférencée : les positions des modules "
+                                  "ne peuvent pas y être placées.")
+                                   .arg(shown));
 }
 
 void KorvaneMainWindow::MapXChanged(int pos, int max)

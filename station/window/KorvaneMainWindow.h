@@ -5,6 +5,7 @@
 #pragma once
 
 #include "BeaconInfo.h"
+#include "DialogHooks.h"
 #include "GpsCoords.h"
 #include "ReceptorDeviceDesc.h"
 
@@ -15,8 +16,6 @@
 #include <QSharedPointer>
 #include <QString>
 #include <QUrl>
-
-#include <functional>
 
 class AxisStepTicker;
 class BeaconListWidgetItem;
@@ -38,26 +37,12 @@ class KorvaneMainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    // Asks the user for a text; returns it and sets *ok to whether the dialog was accepted.
-    using TextPrompt = std::function<QString(QWidget *parent, const QString &title,
-                                             const QString &label, bool *ok)>;
-    // Shows an error to the user and returns once it has been acknowledged.
-    using ErrorBox =
-        std::function<void(QWidget *parent, const QString &title, const QString &text)>;
-    // Asks the user for a file to open; returns its path, or a null text when cancelled.
-    using FileDialog = std::function<QString(QWidget *parent, const QString &caption,
-                                             const QString &directory, const QString &filter)>;
-
     explicit KorvaneMainWindow(QWidget *parent = nullptr);
     ~KorvaneMainWindow() override;
 
-    // The dialogs of the add command; by default QInputDialog::getText and QMessageBox::critical.
-    void setTextPrompt(TextPrompt prompt);
-    void setErrorBox(ErrorBox box);
-    // The warning of a map that takes no position; by default QMessageBox::warning.
-    void setWarningBox(ErrorBox box);
-    // The dialog of the map loading command; by default QFileDialog::getOpenFileName.
-    void setFileDialog(FileDialog dialog);
+    // The dialogs of the commands: the text prompt and error box of the add command, the open-file
+    // prompt of the map loading command, and its error and warning boxes.
+    DialogHooks &dialogs() { return dialogHooks; }
 
     // Tile server of the online map of the windows created from then on; OpenStreetMap's unless
     // changed. With an empty address the online map fetches no tile at all.
@@ -143,10 +128,7 @@ private:
     QList<QPen> penPool;
     // Pens made once the pool ran dry; they cycle through the beacon colours again.
     int extraPens = 0;
-    TextPrompt textPrompt;
-    ErrorBox errorBox;
-    ErrorBox warningBox;
-    FileDialog fileDialog;
+    DialogHooks dialogHooks;
     GraphManager *graphManager;
     // The graph's two tickers: the x axis picks its step, the y axis is given the same one.
     QSharedPointer<AxisStepTicker> xTicker;

@@ -1,6 +1,7 @@
 // The virtual module's flash and the track layout its writer produces: header pages, record text in
 // both coordinate styles, sectors that fill up, sparse storage, and the page and erase requests.
 #include "ModuleFlashWriter.h"
+#include "VirtualDevices.h"
 #include "VirtualModule.h"
 
 #include <QtTest>
@@ -34,17 +35,9 @@ usb::Transfer request(VirtualModule &module, uint8_t requestType, uint8_t reques
 
 ModuleFlashWriter::Fix munichFix()
 {
-    ModuleFlashWriter::Fix fix;
-    fix.year = 2020;
-    fix.month = 12;
-    fix.day = 6;
-    fix.hour = 9;
-    fix.minute = 30;
+    ModuleFlashWriter::Fix fix = testdevices::fixAt(2020, 12, 6, 9, 30);
     fix.second = 15;
     fix.millisecond = 250;
-    fix.latitude = 4807.038;
-    fix.longitude = 1131.0;
-    fix.longitudeHemisphere = 'W';
     fix.speed = 12.5;
     fix.altitude = -3.25;
     fix.pdop = 1.8;

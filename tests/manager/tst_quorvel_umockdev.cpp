@@ -5,6 +5,7 @@
 #include "GoldenTracks.h"
 #include "KitDeclarations.h"
 #include "QuorvelMetaTypes.h"
+#include "TestFiles.h"
 #include "USBCommunicator.h"
 #include "USBDetector.h"
 #include "USBDevice.h"
@@ -24,11 +25,7 @@ namespace {
 const QString trackA = QStringLiteral("TRK1_0123456789AB_061220_093015.000.csv");
 const QString trackB = QStringLiteral("TRK1_0123456789AB_311299_235959.500.csv");
 
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
+using testfiles::fileBytes;
 
 // The module protocol's requests as the module received them: setup bytes, then the data sent;
 // bulk reads as "bulk" and their endpoint.

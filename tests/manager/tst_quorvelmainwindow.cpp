@@ -2,16 +2,15 @@
 // the emulated bus and the poll timer ticked by hand: the module list, the selected module's texts,
 // control states, rename, erase, download (with a module that fails), the directory checks and F12.
 #include "EmulatedBus.h"
-#include "ModuleFlashWriter.h"
+#include "ModalDialogAnswerer.h"
 #include "QuorvelMainWindow.h"
 #include "QuorvelMetaTypes.h"
 #include "USBDetector.h"
+#include "TestFiles.h"
 #include "USBDeviceListWidgetItem.h"
 #include "UsbAccess.h"
-#include "VirtualModule.h"
+#include "VirtualDevices.h"
 
-#include <QFileDialog>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -24,39 +23,11 @@
 #include <QLoggingCategory>
 #include <QtTest>
 
-#include <memory>
-
 namespace
 {
-std::shared_ptr<VirtualModule> plugModule(const std::string &path, const std::string &serial,
-                                          const std::string &name)
-{
-    auto module = std::make_shared<VirtualModule>(serial, name);
-    module->setVersions(1, 4, 2, 0);
-    module->setEraseBusyPolls(0);
-    usb::EmulatedBus::instance().attach(USBDetector::interfaceClass(), path, module);
-    return module;
-}
-
-// One track of `fixes` records opened on 6 December 2020 at 09:30:15.
-void logTrack(VirtualModule &module, int fixes)
-{
-    ModuleFlashWriter writer(module);
-    writer.startTrack("061220", "093015.000", "001");
-    ModuleFlashWriter::Fix fix;
-    fix.latitude = 4807.038;
-    fix.longitude = 1131.0;
-    for (int i = 0; i < fixes; ++i) {
-        fix.second = i % 60;
-        writer.appendFix(fix, ModuleFlashWriter::CoordinateStyle::V1);
-    }
-}
-
-int lineCount(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : -1;
-}
+using testdevices::logTrack;
+using testdevices::plugModule;
+using testfiles::lineCount;
 
 const QString trackFile = QStringLiteral("_061220_093015.000.csv");
 const QString nameError = QStringLiteral("Le nom doit contenir au plus 8 caractères alpha numériques.");
@@ -138,19 +109,19 @@ void TestQuorvelMainWindow::init()
     // Scans are driven by hand.
     refreshTimer()->stop();
     // No dialog ever waits for a user.
-    m_window->setErrorBox([this](QWidget *, const QString &title, const QString &text) {
+    m_window->dialogs().errorBox = [this](QWidget *, const QString &title, const QString &text) {
         m_errors << title << text;
-    });
-    m_window->setQuestionBox([this](QWidget *, const QString &title, const QString &text) {
+    };
+    m_window->dialogs().questionBox = [this](QWidget *, const QString &title, const QString &text) {
         m_questions << title << text;
         return m_answerYes;
-    });
-    m_window->setTextPrompt([this](QWidget *, const QString &, const QString &, const QString &,
-                                   bool *ok) {
+    };
+    m_window->dialogs().textPrompt = [this](QWidget *, const QString &, const QString &, const QString &,
+                                            bool *ok) {
         *ok = m_nameAccepted;
         return m_typedName;
-    });
-    m_window->setDirectoryPrompt([](QWidget *, const QString &) { return QString(); });
+    };
+    m_window->dialogs().directoryPrompt = [](QWidget *, const QString &) { return QString(); };
 }
 
 void TestQuorvelMainWindow::cleanup()
@@ -435,13 +406,13 @@ void TestQuorvelMainWindow::rename()
     QVERIFY(scan(1));
     QStringList prompt;
     QWidget *promptParent = nullptr;
-    m_window->setTextPrompt([&](QWidget *parent, const QString &title, const QString &text,
-                                const QString &initial, bool *ok) {
+    m_window->dialogs().textPrompt = [&](QWidget *parent, const QString &title, const QString &text,
+                                         const QString &initial, bool *ok) {
         promptParent = parent;
         prompt << title << text << initial;
         *ok = accepted;
         return typed;
-    });
+    };
     QSignalSpy renames(m_window, SIGNAL(setName(USBDeviceDesc, QString)));
     select({0});
 
@@ -518,10 +489,10 @@ void TestQuorvelMainWindow::browse()
 {
     QStringList captions;
     QString chosen = QStringLiteral("/tmp/tracks");
-    m_window->setDirectoryPrompt([&](QWidget *, const QString &caption) {
+    m_window->dialogs().directoryPrompt = [&](QWidget *, const QString &caption) {
         captions << caption;
         return chosen;
-    });
+    };
     button("pushButton_2")->click();
     QCOMPARE(lineEdit()->text(), chosen);
     // A cancelled dialog empties the field.
@@ -709,47 +680,24 @@ void TestQuorvelMainWindow::realDialogs()
     QTRY_COMPARE(entries->count(), 1);
     entries->item(0)->setSelected(true);
 
-    // Answers every modal dialog as soon as it is up.
-    QStringList seen;
-    QString answer;
-    QMessageBox::StandardButton reply = QMessageBox::No;
-    QTimer answering;
-    answering.setInterval(5);
-    connect(&answering, &QTimer::timeout, [&] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (auto *input = qobject_cast<QInputDialog *>(modal)) {
-            seen << input->windowTitle() << input->labelText();
-            input->setTextValue(answer);
-            input->accept();
-        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            seen << box->windowTitle() << box->text();
-            QMessageBox::StandardButton press = box->button(QMessageBox::Ok) ? QMessageBox::Ok : reply;
-            seen << QString::number(box->standardButtons());
-            box->button(press)->click();
-        } else if (auto *files = qobject_cast<QFileDialog *>(modal)) {
-            seen << files->windowTitle();
-            files->reject();
-        }
-    });
-    answering.start();
-
-    answer = QStringLiteral("ABCDEFGHI");
+    ModalDialogAnswerer answerer;
+    answerer.setText(QStringLiteral("ABCDEFGHI"));
     window.findChild<QPushButton *>("pushButton_4")->click();
-    QCOMPARE(seen, (QStringList{"Modifier le nom", "Nom", "Erreur", nameError,
-                                QString::number(QMessageBox::Ok)}));
+    QCOMPARE(answerer.seen(), (QStringList{"Modifier le nom", "Nom", "Erreur", nameError}));
+    QCOMPARE(answerer.buttons(), QList<QMessageBox::StandardButtons>{QMessageBox::Ok});
 
-    seen.clear();
+    answerer.clear();
     window.findChild<QPushButton *>("pushButton")->click();
-    QCOMPARE(seen.size(), 3);
-    QCOMPARE(seen.at(0), QStringLiteral("Effacer"));
-    QCOMPARE(seen.at(2), QString::number(QMessageBox::Yes | QMessageBox::No));
+    QCOMPARE(answerer.seen().size(), 2);
+    QCOMPARE(answerer.seen().at(0), QStringLiteral("Effacer"));
+    QCOMPARE(answerer.buttons(), QList<QMessageBox::StandardButtons>{QMessageBox::Yes | QMessageBox::No});
     QVERIFY(window.findChild<QListWidget *>("listWidget")->isEnabled());
 
-    seen.clear();
+    answerer.clear();
     auto *field = window.findChild<QLineEdit *>("lineEdit");
     field->setText(QStringLiteral("/tmp"));
     window.findChild<QPushButton *>("pushButton_2")->click();
-    QCOMPARE(seen, QStringList{"Repertoire de sauvegarde"});
+    QCOMPARE(answerer.seen(), QStringList{"Repertoire de sauvegarde"});
     QVERIFY(field->text().isEmpty());
 }
 

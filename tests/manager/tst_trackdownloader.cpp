@@ -2,6 +2,7 @@
 // expected files in data/, the end of the logged data, progress, and every way a download can fail.
 #include "GoldenTracks.h"
 #include "ModuleRecordText.h"
+#include "TestFiles.h"
 #include "TrackDownloader.h"
 
 #include <QTemporaryDir>
@@ -57,16 +58,8 @@ void twoTracks(FlashImage &image)
 }
 using goldentracks::twoTracksUsedSize;
 
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-QByteArray expected(const QString &name)
-{
-    return fileBytes(QStringLiteral(KORVANE_TEST_DATA_DIR "/") + name);
-}
+using testfiles::expected;
+using testfiles::fileBytes;
 
 QStringList filesIn(const QString &directory)
 {

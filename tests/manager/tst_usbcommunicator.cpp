@@ -1,13 +1,12 @@
 // USBCommunicator on its thread against virtual modules: erase (skipped blank sectors, progress, end
 // of erase), downloads of several modules with one failing, memory states, identity and rename.
 #include "EmulatedBus.h"
-#include "ModuleFlashWriter.h"
 #include "QuorvelMetaTypes.h"
+#include "TestFiles.h"
 #include "USBCommunicator.h"
-#include "USBDetector.h"
 #include "USBDevice.h"
 #include "UsbAccess.h"
-#include "VirtualModule.h"
+#include "VirtualDevices.h"
 
 #include <QTemporaryDir>
 #include <QLoggingCategory>
@@ -77,34 +76,14 @@ struct Module
 Module plugModule(const std::string &path, const std::string &serial, const std::string &name)
 {
     Module m;
-    m.device = std::make_shared<VirtualModule>(serial, name);
-    m.device->setEraseBusyPolls(0);
-    const QString fullPath = QString::fromStdString(
-        usb::EmulatedBus::instance().attach(USBDetector::interfaceClass(), path, m.device));
-    USBDevice *device = new USBDevice(fullPath);
-    m.desc = device->getDeviceInfo();
-    device->release();  // the descriptor holds it now
+    std::string busPath;
+    m.device = testdevices::plugModule(path, serial, name, &busPath);
+    m.desc = testdevices::moduleDescriptor(busPath);
     return m;
 }
 
-void logTrack(VirtualModule &module, int fixes)
-{
-    ModuleFlashWriter writer(module);
-    writer.startTrack("061220", "093015.000", "001");
-    ModuleFlashWriter::Fix fix;
-    fix.latitude = 4807.038;
-    fix.longitude = 1131.0;
-    for (int i = 0; i < fixes; ++i) {
-        fix.second = i % 60;
-        writer.appendFix(fix, ModuleFlashWriter::CoordinateStyle::V1);
-    }
-}
-
-int lineCount(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : -1;
-}
+using testdevices::logTrack;
+using testfiles::lineCount;
 }
 
 class TestUSBCommunicator : public QObject

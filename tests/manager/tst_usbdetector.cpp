@@ -5,7 +5,7 @@
 #include "USBDetector.h"
 #include "USBDevice.h"
 #include "UsbAccess.h"
-#include "VirtualModule.h"
+#include "VirtualDevices.h"
 
 #include <QLoggingCategory>
 #include <QtTest>
@@ -28,13 +28,7 @@ public:
     QList<USBDeviceDesc> removed;
 };
 
-std::shared_ptr<VirtualModule> plugModule(const std::string &path, const std::string &serial,
-                                          const std::string &name)
-{
-    auto module = std::make_shared<VirtualModule>(serial, name);
-    usb::EmulatedBus::instance().attach(USBDetector::interfaceClass(), path, module);
-    return module;
-}
+using testdevices::plugModule;
 }
 
 class TestUSBDetector : public QObject
@@ -90,7 +84,7 @@ void TestUSBDetector::pass()
 
 void TestUSBDetector::modulesPresentAtStartAreAdded()
 {
-    plugModule("module-1", "0123456789AB", "TRK1")->setVersions(1, 4, 2, 0);
+    plugModule("module-1", "0123456789AB", "TRK1");  // hardware 1.4, software 2.0
     plugModule("module-2", "A1B2C3D4E5F6", "ABCDEFGH");
     QTest::ignoreMessage(QtDebugMsg, "updateDevices started\n");
     QTest::ignoreMessage(QtDebugMsg, "updateDevices done\n");

@@ -2,12 +2,14 @@
 // it: listing, the module protocol through USBDevice, the receptor protocol through ReceptorDevice,
 // hot-plug from standard input, a simulator that dies or stops answering, and refused command lines.
 #include "BeaconInfoDecoder.h"
+#include "ChildProcesses.h"
 #include "EmulatedBus.h"
 #include "ModuleFlashWriter.h"
 #include "ReceptorDevice.h"
 #include "SimulatorBackend.h"
 #include "USBDevice.h"
 #include "UsbAccess.h"
+#include "VirtualDevices.h"
 #include "VirtualModule.h"
 
 #include <QProcess>
@@ -17,7 +19,6 @@
 #include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <functional>
 #include <memory>
 
 namespace {
@@ -32,18 +33,6 @@ const std::string bravoPath = "sim:module-MODULE000002";
 
 using Paths = std::vector<std::string>;
 
-// Polls `condition` with the event loop running, for at most `ms`.
-bool waitUntil(const std::function<bool()> &condition, int ms = 10000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(20);
-    }
-    return true;
-}
-
 usb::SetupPacket vendorIn(uint8_t request, uint16_t length)
 {
     usb::SetupPacket setup;
@@ -51,11 +40,6 @@ usb::SetupPacket vendorIn(uint8_t request, uint16_t length)
     setup.request = request;
     setup.length = length;
     return setup;
-}
-
-QByteArray bytesOf(const VirtualModule::Page &page)
-{
-    return QByteArray(reinterpret_cast<const char *>(page.data()), static_cast<int>(page.size()));
 }
 
 // Takes ownership of a QByteArray* reply of the receptor.
@@ -91,20 +75,14 @@ private slots:
     void badInputExitsWithStatus2();
 
 private:
+    // kitsim started, serving or not.
     QProcess *launch(const QStringList &arguments);
-    // Starts kitsim and waits until its socket accepts connections.
-    QProcess *serve(const QStringList &arguments);
-    bool waitForOutput(QProcess *process, const QString &text);
-    bool waitForError(QProcess *process, const QString &text);
-    QString writeImage(const QString &name, const VirtualModule &module, uint32_t bytes);
     QString writeFile(const QString &name, const QByteArray &content);
     QStringList twoModules();
 
     QTemporaryDir m_dir;
     QString m_socket;
-    std::vector<std::unique_ptr<QProcess>> m_processes;
-    QMap<QProcess *, QString> m_output;
-    QMap<QProcess *, QString> m_errors;
+    ChildProcesses m_processes;
     QByteArray m_alphaImage;
 };
 
@@ -122,13 +100,7 @@ void TestKitsim::initTestCase()
     VirtualModule alpha;
     ModuleFlashWriter writer(alpha);
     writer.startTrack("061220", "093015.000", "1");
-    ModuleFlashWriter::Fix fix;
-    fix.year = 2020;
-    fix.month = 12;
-    fix.day = 6;
-    fix.latitude = 4807.038;
-    fix.longitude = 1131.0;
-    fix.longitudeHemisphere = 'W';
+    ModuleFlashWriter::Fix fix = testdevices::fixAt(2020, 12, 6);
     for (int i = 0; i < 6; ++i) {
         fix.second = i;
         writer.appendFix(fix, ModuleFlashWriter::CoordinateStyle::V1);
@@ -136,73 +108,21 @@ void TestKitsim::initTestCase()
             writer.appendEmptySlot();
     }
     QCOMPARE(writer.cursor(), 256u + 7 * 64);
-    const QString alphaFile = writeImage("alpha.img", alpha, writer.cursor());
-    QFile image(alphaFile);
-    QVERIFY(image.open(QIODevice::ReadOnly));
-    m_alphaImage = image.readAll();
+    m_alphaImage = testdevices::flashImage(alpha, writer.cursor());
+    writeFile("alpha.img", m_alphaImage);
     writeFile("bravo.img", QByteArray());
 }
 
 void TestKitsim::cleanup()
 {
-    for (const std::unique_ptr<QProcess> &process : m_processes) {
-        if (process->state() == QProcess::NotRunning)
-            continue;
-        ::kill(static_cast<pid_t>(process->processId()), SIGCONT);
-        process->terminate();
-        if (!process->waitForFinished(5000)) {
-            process->kill();
-            process->waitForFinished(5000);
-        }
-    }
-    m_processes.clear();
-    m_output.clear();
-    m_errors.clear();
+    m_processes.stopAll();
     QFile::remove(m_socket);  // left behind by a killed simulator
     usb::EmulatedBus::instance().reset();
 }
 
 QProcess *TestKitsim::launch(const QStringList &arguments)
 {
-    m_processes.push_back(std::make_unique<QProcess>());
-    QProcess *process = m_processes.back().get();
-    connect(process, &QProcess::readyReadStandardOutput, this,
-            [this, process] { m_output[process] += QString::fromLocal8Bit(process->readAllStandardOutput()); });
-    connect(process, &QProcess::readyReadStandardError, this,
-            [this, process] { m_errors[process] += QString::fromLocal8Bit(process->readAllStandardError()); });
-    process->start(QStringLiteral(KITSIM_PROGRAM), arguments);
-    return process;
-}
-
-QProcess *TestKitsim::serve(const QStringList &arguments)
-{
-    QProcess *process = launch(arguments);
-    const bool serving = waitUntil([&] {
-        return process->state() == QProcess::NotRunning || QFile::exists(m_socket);
-    });
-    if (!serving || process->state() == QProcess::NotRunning) {
-        qWarning("kitsim did not start: %s", qPrintable(m_errors.value(process)));
-        return nullptr;
-    }
-    return process;
-}
-
-bool TestKitsim::waitForOutput(QProcess *process, const QString &text)
-{
-    return waitUntil([&] { return m_output.value(process).contains(text); });
-}
-
-bool TestKitsim::waitForError(QProcess *process, const QString &text)
-{
-    return waitUntil([&] { return m_errors.value(process).contains(text); });
-}
-
-QString TestKitsim::writeImage(const QString &name, const VirtualModule &module, uint32_t bytes)
-{
-    QByteArray content;
-    for (uint32_t page = 0; page * VirtualModule::pageSize < bytes; ++page)
-        content += bytesOf(module.page(page));
-    return writeFile(name, content);
+    return m_processes.start(ChildProcesses::kitsimProgram(), arguments);
 }
 
 QString TestKitsim::writeFile(const QString &name, const QByteArray &content)
@@ -227,7 +147,7 @@ void TestKitsim::listsDevicesBetweenPlatformAndEmulatedBus()
     QVERIFY(!usb::openDevice(alphaPath, &outcome));
     QCOMPARE(outcome, usb::Outcome::NoDevice);
 
-    QVERIFY(serve(QStringList{"--receptor"} + twoModules()));
+    QVERIFY(m_processes.startKitsim(QStringList{"--receptor"} + twoModules()));
     usb::EmulatedBus::instance().attach(moduleClass, "module", std::make_shared<VirtualModule>());
     // This user's programs only: the clients trust no other socket.
     struct stat socketStatus{};
@@ -243,7 +163,7 @@ void TestKitsim::listsDevicesBetweenPlatformAndEmulatedBus()
 
 void TestKitsim::moduleServedFromItsImage()
 {
-    QVERIFY(serve(twoModules()));
+    QVERIFY(m_processes.startKitsim(twoModules()));
 
     USBDevice alpha(QString::fromStdString(alphaPath));
     {
@@ -292,7 +212,7 @@ void TestKitsim::receptorBeaconsReportTheirTracks()
 {
     // Two positions, a blank line between them, in both hemisphere pairs.
     const QString track = writeFile("track.csv", "45.5;-6.25\n\n-33.8675;151.2070\n");
-    QVERIFY(serve({"--receptor", "--receptor-id", "RCPT00000042", "--track", "0A1B2C3D4E5F," + track,
+    QVERIFY(m_processes.startKitsim({"--receptor", "--receptor-id", "RCPT00000042", "--track", "0A1B2C3D4E5F," + track,
                    "--beacon-name", "0a1b2c3d4e5f,TRK_1"}));
 
     ReceptorDevice receptor(QStringLiteral("sim:receptor"));
@@ -369,7 +289,7 @@ void TestKitsim::receptorBeaconsReportTheirTracks()
 
 void TestKitsim::hotPlugFromStandardInput()
 {
-    QProcess *kitsim = serve(QStringList{"--receptor"} + twoModules());
+    QProcess *kitsim = m_processes.startKitsim(QStringList{"--receptor"} + twoModules());
     QVERIFY(kitsim);
 
     std::unique_ptr<usb::Device> old = usb::openDevice(alphaPath);
@@ -404,14 +324,14 @@ void TestKitsim::hotPlugFromStandardInput()
     QTRY_VERIFY(usb::listDevicePaths(receptorClass).empty());
     kitsim->write("plug receptor\n");
     QTRY_COMPARE(usb::listDevicePaths(receptorClass), Paths{"sim:receptor"});
-    QVERIFY(waitForOutput(kitsim, "kitsim: plugged sim:receptor\n"));
-    QVERIFY(waitForError(kitsim, "kitsim: no device 'NOSUCHDEVICE'\n"));
-    QVERIFY(waitForError(kitsim, "kitsim: unknown command 'wiggle'"));
+    QVERIFY(m_processes.waitForOutput(kitsim, "kitsim: plugged sim:receptor\n"));
+    QVERIFY(m_processes.waitForError(kitsim, "kitsim: no device 'NOSUCHDEVICE'\n"));
+    QVERIFY(m_processes.waitForError(kitsim, "kitsim: unknown command 'wiggle'"));
 }
 
 void TestKitsim::killedSimulatorLooksUnplugged()
 {
-    QProcess *kitsim = serve(twoModules());
+    QProcess *kitsim = m_processes.startKitsim(twoModules());
     QVERIFY(kitsim);
     std::unique_ptr<usb::Device> handle = usb::openDevice(alphaPath);
     QVERIFY(handle);
@@ -426,13 +346,13 @@ void TestKitsim::killedSimulatorLooksUnplugged()
     QVERIFY(!usb::openDevice(alphaPath));
 
     // The next simulator takes the stale socket over.
-    QVERIFY(serve(twoModules()));
+    QVERIFY(m_processes.startKitsim(twoModules()));
     QTRY_COMPARE(usb::listDevicePaths(moduleClass), (Paths{alphaPath, bravoPath}));
 }
 
 void TestKitsim::stoppedSimulatorTimesOut()
 {
-    QProcess *kitsim = serve(twoModules());
+    QProcess *kitsim = m_processes.startKitsim(twoModules());
     QVERIFY(kitsim);
     std::unique_ptr<usb::Device> handle = usb::openDevice(alphaPath);
     QVERIFY(handle);
@@ -457,10 +377,10 @@ void TestKitsim::stoppedSimulatorTimesOut()
 void TestKitsim::stopsCleanly()
 {
     // End of input is not a reason to stop; "quit" is, and so is SIGTERM. Both remove the socket.
-    QProcess *kitsim = serve(twoModules());
+    QProcess *kitsim = m_processes.startKitsim(twoModules());
     QVERIFY(kitsim);
     kitsim->closeWriteChannel();
-    QVERIFY(waitForOutput(kitsim, "kitsim: no more input"));
+    QVERIFY(m_processes.waitForOutput(kitsim, "kitsim: no more input"));
     QCOMPARE(usb::listDevicePaths(moduleClass), (Paths{alphaPath, bravoPath}));
     kitsim->terminate();
     QVERIFY(kitsim->waitForFinished(5000));
@@ -468,7 +388,7 @@ void TestKitsim::stopsCleanly()
     QCOMPARE(kitsim->exitCode(), 0);
     QVERIFY(!QFile::exists(m_socket));
 
-    kitsim = serve({"--receptor"});
+    kitsim = m_processes.startKitsim({"--receptor"});
     QVERIFY(kitsim);
     kitsim->write("quit\n");
     QVERIFY(kitsim->waitForFinished(5000));
@@ -479,11 +399,11 @@ void TestKitsim::stopsCleanly()
 
 void TestKitsim::secondSimulatorRefused()
 {
-    QVERIFY(serve({"--receptor"}));
+    QVERIFY(m_processes.startKitsim({"--receptor"}));
     QProcess *second = launch(twoModules());
     QVERIFY(second->waitForFinished(5000));
     QCOMPARE(second->exitCode(), 1);
-    QVERIFY(waitForError(second, "another simulator is serving"));
+    QVERIFY(m_processes.waitForError(second, "another simulator is serving"));
     // The first one's socket was left alone.
     QCOMPARE(usb::listDevicePaths(receptorClass), Paths{"sim:receptor"});
 }
@@ -493,8 +413,8 @@ void TestKitsim::helpPrintsUsage()
     QProcess *kitsim = launch({"--help"});
     QVERIFY(kitsim->waitForFinished(5000));
     QCOMPARE(kitsim->exitCode(), 0);
-    QVERIFY(m_output.value(kitsim).startsWith("Usage: kitsim"));
-    QVERIFY(m_output.value(kitsim).contains("korvane-kitsim.sock"));
+    QVERIFY(m_processes.output(kitsim).startsWith("Usage: kitsim"));
+    QVERIFY(m_processes.output(kitsim).contains("korvane-kitsim.sock"));
 }
 
 void TestKitsim::badInputExitsWithStatus2_data()
@@ -560,7 +480,7 @@ void TestKitsim::badInputExitsWithStatus2()
     QVERIFY(kitsim->waitForFinished(5000));
     QCOMPARE(kitsim->exitStatus(), QProcess::NormalExit);
     QCOMPARE(kitsim->exitCode(), 2);
-    const QString error = m_errors.value(kitsim);
+    const QString error = m_processes.errors(kitsim);
     QVERIFY2(error.startsWith("kitsim: ") && error.contains(message), qPrintable(error));
     QVERIFY(!QFile::exists(m_socket));
 }

@@ -9,6 +9,7 @@
 #include "ReceptorMetaTypes.h"
 #include "SweepSupport.h"
 #include "UsbAccess.h"
+#include "VirtualDevices.h"
 #include "VirtualReceptor.h"
 
 #include <QtTest>
@@ -43,16 +44,8 @@ QString serialText(const VirtualReceptor::Serial &serial)
 
 VirtualReceptor::Report report(const std::string &name, const std::string &time, int rssi)
 {
-    VirtualReceptor::Report r;
-    r.date = "010224";
-    r.time = time;
-    r.latitude = "4512.34567N";
-    r.longitude = "00612.50000E";
-    r.name = name;
-    r.memory = 40;
-    r.state = VirtualReceptor::stateStarted;
+    VirtualReceptor::Report r = testdevices::receptorReport(name, time);
     r.auxValue = 7;
-    r.snrQuarterDb = 20;
     r.rssiDbm = rssi;
     return r;
 }

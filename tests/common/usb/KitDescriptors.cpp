@@ -1,24 +1,17 @@
 // Descriptor bytes as a firmware would hold them; lengths are computed, never typed in.
 #include "KitDescriptors.h"
 
-#include <initializer_list>
+#include "DescriptorBytes.h"
+
 
 namespace kitdescriptors {
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes cat(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const Bytes &part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
-Bytes le16(std::size_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
-Bytes le32(std::size_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
+using descriptorbytes::Bytes;
+using descriptorbytes::cat;
+using descriptorbytes::le16;
+using descriptorbytes::le32;
 
 Bytes utf16(const std::string &text)
 {

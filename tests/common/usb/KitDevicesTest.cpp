@@ -72,6 +72,12 @@ private slots:
         QVERIFY(usb::summariseDescriptors(zero)->interfaceNumbers.empty());
         // No configuration at all: the device alone.
         QVERIFY(usb::summariseDescriptors(device)->interfaceNumbers.empty());
+        // A device descriptor that says it is longer than the bytes there are: nothing follows it.
+        Bytes longer = device;
+        longer[0] = 22;
+        const auto alone = usb::summariseDescriptors(longer);
+        QVERIFY(alone && alone->interfaceNumbers.empty());
+        QCOMPARE(alone->vendorId, uint16_t(0x1209));
         // Not a device descriptor.
         Bytes wrongType = all;
         wrongType[1] = 2;

@@ -1,5 +1,6 @@
 // The Microsoft OS descriptor parsers on hand-built byte arrays: well-formed 2.0 sets and 1.0
 // extended properties, and truncated or lying ones that must be rejected without reading past them.
+#include "DescriptorBytes.h"
 #include "MsOsDescriptors.h"
 
 #include <QtTest>
@@ -7,7 +8,10 @@
 #include <initializer_list>
 #include <string>
 
-using Bytes = std::vector<uint8_t>;
+using descriptorbytes::Bytes;
+using descriptorbytes::cat;
+using descriptorbytes::le16;
+using descriptorbytes::le32;
 using usb::Guid;
 using usb::InterfaceGuid;
 
@@ -16,17 +20,6 @@ namespace {
 const Guid guidA = *Guid::parse("{265D0004-043B-458E-B9AA-E5AD6E62320C}");
 const Guid guidB = *Guid::parse("{86939D4C-A46D-4604-81DF-8BE24B211E48}");
 const Guid guidC = *Guid::parse("{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}");
-
-Bytes cat(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const Bytes &part : parts)
-        all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
-Bytes le16(std::size_t v) { return {uint8_t(v), uint8_t(v >> 8)}; }
-Bytes le32(std::size_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
 
 // UTF-16LE text; `terminator` appends the null code unit.
 Bytes utf16(const std::string &text, bool terminator = true)

@@ -126,6 +126,13 @@ private:
         m_receptor = receptor;
         return plug(port, kitdescriptors::receptor(receptor->pipes(), usb::kitReceptorClass()), receptor);
     }
+    // The device plugged at port 1, listed and opened once libusb has taken it in.
+    std::unique_ptr<usb::Device> openAtPort1(LibusbBackend &backend, const usb::Guid &interfaceClass)
+    {
+        settle();
+        backend.listPaths(interfaceClass);
+        return backend.open("usb:1-1:0");
+    }
     int moduleAt(uint8_t port, const std::string &compatibleId = "WINUSB")
     {
         auto module = std::make_shared<VirtualModule>();
@@ -356,10 +363,8 @@ void TestLibusbUmockdev::controlAndBulkTransfersReachTheDevice()
     for (std::size_t i = 0; i < page.size(); ++i)
         page[i] = uint8_t(i * 7);
     m_module->writePage(0x1234, page);
-    settle();
     LibusbBackend backend(quickOptions());
-    backend.listPaths(usb::kitModuleClass());
-    auto device = backend.open("usb:1-1:0");
+    auto device = openAtPort1(backend, usb::kitModuleClass());
     QVERIFY(device);
     QCOMPARE(device->setPipeTimeout(0x81, 1000), usb::Outcome::Ok);
     const std::size_t before = m_bridge->requests(module).size();
@@ -401,10 +406,8 @@ void TestLibusbUmockdev::controlAndBulkTransfersReachTheDevice()
 void TestLibusbUmockdev::silentRequestTimesOut()
 {
     const int receptor = receptorAt(1);
-    settle();
     LibusbBackend backend(quickOptions());
-    backend.listPaths(usb::kitReceptorClass());
-    auto device = backend.open("usb:1-1:0");
+    auto device = openAtPort1(backend, usb::kitReceptorClass());
     QVERIFY(device);
     QCOMPARE(device->setPipeTimeout(0, 50), usb::Outcome::Ok);
     m_bridge->setScript(receptor, [](const Request &r) { return r.setup.request == 0x52 ? Action::Silent : Action::Answer; });
@@ -422,10 +425,8 @@ void TestLibusbUmockdev::silentRequestTimesOut()
 void TestLibusbUmockdev::stalledRequestIsAnIoError()
 {
     const int receptor = receptorAt(1);
-    settle();
     LibusbBackend backend(quickOptions());
-    backend.listPaths(usb::kitReceptorClass());
-    auto device = backend.open("usb:1-1:0");
+    auto device = openAtPort1(backend, usb::kitReceptorClass());
     QVERIFY(device);
     m_bridge->setScript(receptor, [](const Request &r) { return r.setup.request == 0x53 ? Action::Stall : Action::Answer; });
     uint8_t block[56];
@@ -440,10 +441,8 @@ void TestLibusbUmockdev::stalledRequestIsAnIoError()
 void TestLibusbUmockdev::unplugDuringTransferEndsWithNoDevice()
 {
     const int receptor = receptorAt(1);
-    settle();
     LibusbBackend backend(quickOptions());
-    backend.listPaths(usb::kitReceptorClass());
-    auto device = backend.open("usb:1-1:0");
+    auto device = openAtPort1(backend, usb::kitReceptorClass());
     QVERIFY(device);
     QCOMPARE(device->setPipeTimeout(0, 10000), usb::Outcome::Ok);
     m_bridge->setScript(receptor, [](const Request &r) { return r.setup.request == 0x52 ? Action::Silent : Action::Answer; });
@@ -503,10 +502,8 @@ void TestLibusbUmockdev::twoThreadsShareOneHandle()
 {
     const int module = moduleAt(1);
     m_module->setName("SHARED");
-    settle();
     LibusbBackend backend(quickOptions());
-    backend.listPaths(usb::kitModuleClass());
-    auto device = backend.open("usb:1-1:0");
+    auto device = openAtPort1(backend, usb::kitModuleClass());
     QVERIFY(device);
 
     constexpr int rounds = 100;

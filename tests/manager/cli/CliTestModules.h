@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ModuleFlashWriter.h"
+#include "VirtualDevices.h"
 #include "VirtualModule.h"
 
 #include <QStringList>
@@ -25,15 +26,7 @@ inline void logAlpha(VirtualModule &module)
     ModuleFlashWriter writer(module);
     using Style = ModuleFlashWriter::CoordinateStyle;
     writer.startTrack("150321", "081500.000", "001");
-    ModuleFlashWriter::Fix fix;
-    fix.year = 2021;
-    fix.month = 3;
-    fix.day = 15;
-    fix.hour = 8;
-    fix.minute = 15;
-    fix.latitude = 4807.038;
-    fix.longitude = 1131.0;
-    fix.longitudeHemisphere = 'W';
+    ModuleFlashWriter::Fix fix = testdevices::fixAt(2021, 3, 15, 8, 15);
     fix.altitude = 545.4;
     fix.speed = 12.5;
     fix.pdop = 1.8;

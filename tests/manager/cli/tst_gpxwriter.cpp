@@ -2,6 +2,7 @@
 // names, one file per track, and files that cannot be written.
 #include "GpxWriter.h"
 #include "PositionRecord.h"
+#include "TestFiles.h"
 
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
@@ -32,11 +33,7 @@ QDateTime utc(int y, int mo, int d, int h, int mi, int s, int ms)
     return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms), Qt::UTC);
 }
 
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
+using testfiles::fileBytes;
 
 // Parses the whole document; the first error, or an empty text.
 QString xmlError(const QByteArray &document)

@@ -5,7 +5,7 @@
 #include "EmulatedBus.h"
 #include "QuorvelCli.h"
 #include "QuorvelMetaTypes.h"
-#include "USBDetector.h"
+#include "TestFiles.h"
 #include "UsbAccess.h"
 
 #include <QLoggingCategory>
@@ -36,24 +36,9 @@ CliRun runCli(const QStringList &arguments)
     return run;
 }
 
-std::shared_ptr<VirtualModule> plug(const std::string &path, const char *serial, const char *name)
-{
-    auto module = std::make_shared<VirtualModule>(serial, name);
-    module->setEraseBusyPolls(0);
-    usb::EmulatedBus::instance().attach(USBDetector::interfaceClass(), path, module);
-    return module;
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-QByteArray expected(const QString &name)
-{
-    return fileBytes(QStringLiteral(KORVANE_TEST_DATA_DIR "/") + name);
-}
+using testdevices::plugModule;
+using testfiles::expected;
+using testfiles::fileBytes;
 
 QStringList filesIn(const QString &directory)
 {
@@ -120,9 +105,9 @@ void TestQuorvelCli::initTestCase()
 void TestQuorvelCli::init()
 {
     usb::EmulatedBus::instance().reset();
-    m_alpha = plug("module-a", clitest::alphaSerial, clitest::alphaName);
+    m_alpha = plugModule("module-a", clitest::alphaSerial, clitest::alphaName);
     clitest::logAlpha(*m_alpha);
-    m_bravo = plug("module-b", clitest::bravoSerial, clitest::bravoName);
+    m_bravo = plugModule("module-b", clitest::bravoSerial, clitest::bravoName);
     clitest::logBravo(*m_bravo);
 }
 

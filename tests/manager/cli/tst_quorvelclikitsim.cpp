@@ -1,8 +1,11 @@
 // quorvel-cli as a program against kitsim as a separate process: a download of two modules compared
 // with the expected track files (and its GPX files read back by gpsbabel when it is installed), a
 // module unplugged mid-download, and an erase seen by a following list.
+#include "ChildProcesses.h"
 #include "CliTestModules.h"
+#include "TestFiles.h"
 #include "TrackDownloader.h"
+#include "VirtualDevices.h"
 
 #include <QLoggingCategory>
 #include <QProcess>
@@ -11,9 +14,6 @@
 #include <QtTest>
 
 #include <csignal>
-#include <functional>
-#include <memory>
-#include <vector>
 
 namespace
 {
@@ -22,38 +22,15 @@ constexpr const char *longName = "LONG";
 // Long enough that a download takes seconds: the unplug test holds quorvel-cli once it reaches 1%.
 constexpr int longSectors = 128;
 
-// How long a process may take to answer; the tests wait on events, this only bounds a hang.
-constexpr int patienceMs = 60000;
-
-bool waitUntil(const std::function<bool()> &done)
-{
-    return QTest::qWaitFor(done, patienceMs);
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-QByteArray expected(const QString &name)
-{
-    return fileBytes(QStringLiteral(KORVANE_TEST_DATA_DIR "/") + name);
-}
+using testfiles::expected;
+using testfiles::fileBytes;
 
 // The module's flash up to the end of its last written page, as kitsim loads it.
 bool writeImage(const QString &path, const VirtualModule &module)
 {
-    const uint32_t pages = (uint32_t(module.usedSize()) + VirtualModule::pageSize - 1) / VirtualModule::pageSize;
+    const QByteArray image = testdevices::flashImage(module, uint32_t(module.usedSize()));
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    for (uint32_t i = 0; i < pages; ++i) {
-        const VirtualModule::Page page = module.page(i);
-        if (file.write(reinterpret_cast<const char *>(page.data()), int(page.size())) != int(page.size()))
-            return false;
-    }
-    return true;
+    return file.open(QIODevice::WriteOnly) && file.write(image) == image.size();
 }
 
 // One track of one fix a second over `longSectors` sectors, from 2 February 2021 at noon.
@@ -111,13 +88,15 @@ QStringList pointsOfCsv(const QByteArray &csv)
         const QStringList f = QString::fromLatin1(lines.at(i).trimmed()).split(';');
         if (f.size() != 8)
             continue;
-        const QDateTime time = QDateTime::fromString(f.at(0), "dd/MM/yyyy hh:mm:ss.zzz");
-        QString clock = time.toString("hh:mm:ss");
+        // ASCII digits under any locale, as gpsbabel writes them.
+        const QLocale c = QLocale::c();
+        const QDateTime time = c.toDateTime(f.at(0), "dd/MM/yyyy hh:mm:ss.zzz");
+        QString clock = c.toString(time, "hh:mm:ss");
         if (time.time().msec() != 0)
-            clock += time.toString(".zzz");
+            clock += c.toString(time, ".zzz");
         const auto dop = [](const QString &text) { return QString::number(text.toDouble(), 'f', 2); };
         points << QStringList{f.at(1), f.at(2), f.at(3) == "nan" ? QString() : f.at(3), dop(f.at(6)),
-                              dop(f.at(7)), dop(f.at(5)), time.toString("yyyy/MM/dd"), clock}
+                              dop(f.at(7)), dop(f.at(5)), c.toString(time, "yyyy/MM/dd"), clock}
                       .join(',');
     }
     return points;
@@ -137,7 +116,6 @@ private slots:
     void eraseThenList();
 
 private:
-    QProcess *start(const QString &program, const QStringList &arguments);
     QProcess *startKitsim(const QStringList &modules);
     // Runs quorvel-cli to its end; its exit status, or -1 when it did not end normally.
     int runCli(const QStringList &arguments, QString *err = nullptr, QString *out = nullptr);
@@ -145,9 +123,7 @@ private:
     QTemporaryDir m_dir;
     QString m_alphaImage, m_bravoImage, m_longImage;
     QByteArray m_longCsv;
-    std::vector<std::unique_ptr<QProcess>> m_processes;
-    QMap<QProcess *, QString> m_output;
-    QMap<QProcess *, QString> m_errors;
+    ChildProcesses m_processes;
 };
 
 void TestQuorvelCliKitsim::initTestCase()
@@ -182,31 +158,7 @@ void TestQuorvelCliKitsim::initTestCase()
 
 void TestQuorvelCliKitsim::cleanup()
 {
-    for (const std::unique_ptr<QProcess> &process : m_processes) {
-        if (process->state() == QProcess::NotRunning)
-            continue;
-        ::kill(static_cast<pid_t>(process->processId()), SIGCONT);
-        process->terminate();
-        if (!process->waitForFinished(5000)) {
-            process->kill();
-            process->waitForFinished(5000);
-        }
-    }
-    m_processes.clear();
-    m_output.clear();
-    m_errors.clear();
-}
-
-QProcess *TestQuorvelCliKitsim::start(const QString &program, const QStringList &arguments)
-{
-    m_processes.push_back(std::make_unique<QProcess>());
-    QProcess *process = m_processes.back().get();
-    connect(process, &QProcess::readyReadStandardOutput, this,
-            [this, process] { m_output[process] += QString::fromUtf8(process->readAllStandardOutput()); });
-    connect(process, &QProcess::readyReadStandardError, this,
-            [this, process] { m_errors[process] += QString::fromUtf8(process->readAllStandardError()); });
-    process->start(program, arguments);
-    return process;
+    m_processes.stopAll();
 }
 
 QProcess *TestQuorvelCliKitsim::startKitsim(const QStringList &modules)
@@ -214,25 +166,17 @@ QProcess *TestQuorvelCliKitsim::startKitsim(const QStringList &modules)
     QStringList arguments;
     for (const QString &module : modules)
         arguments << "--module" << module;
-    QProcess *kitsim = start(QStringLiteral(KITSIM_PROGRAM), arguments);
-    const bool listening = waitUntil([&] {
-        return kitsim->state() == QProcess::NotRunning || m_output.value(kitsim).contains("kitsim: listening on ");
-    });
-    if (!listening || kitsim->state() == QProcess::NotRunning) {
-        qWarning("kitsim did not start: %s", qPrintable(m_errors.value(kitsim)));
-        return nullptr;
-    }
-    return kitsim;
+    return m_processes.startKitsim(arguments);
 }
 
 int TestQuorvelCliKitsim::runCli(const QStringList &arguments, QString *err, QString *out)
 {
-    QProcess *cli = start(QStringLiteral(QUORVEL_CLI_PROGRAM), arguments);
-    const bool ended = waitUntil([cli] { return cli->state() == QProcess::NotRunning; });
+    QProcess *cli = m_processes.start(QStringLiteral(QUORVEL_CLI_PROGRAM), arguments);
+    const bool ended = m_processes.waitForEnd(cli);
     if (err)
-        *err = m_errors.value(cli);
+        *err = m_processes.errors(cli);
     if (out)
-        *out = m_output.value(cli);
+        *out = m_processes.output(cli);
     if (!ended || cli->exitStatus() != QProcess::NormalExit)
         return -1;
     return cli->exitCode();
@@ -268,7 +212,7 @@ void TestQuorvelCliKitsim::downloadTwoModules()
         QProcess reader;
         reader.start(gpsbabel, {"-t", "-i", "gpx", "-f", out.filePath(track + ".gpx"), "-o", "unicsv,utc=0",
                                 "-F", "-"});
-        QVERIFY(reader.waitForFinished(patienceMs));
+        QVERIFY(reader.waitForFinished(60000));
         QCOMPARE(reader.exitCode(), 0);
         QStringList points = QString::fromUtf8(reader.readAllStandardOutput()).split("\r\n", Qt::SkipEmptyParts);
         QCOMPARE(points.takeFirst(), QStringLiteral("No,Latitude,Longitude,Altitude,HDOP,VDOP,PDOP,Date,Time"));
@@ -285,22 +229,21 @@ void TestQuorvelCliKitsim::moduleUnpluggedMidDownload()
                                     moduleSpec(clitest::alphaSerial, clitest::alphaName, m_alphaImage)});
     QVERIFY(kitsim);
     QTemporaryDir out;
-    QProcess *cli = start(QStringLiteral(QUORVEL_CLI_PROGRAM), {"download", "--dir", out.path()});
+    QProcess *cli = m_processes.start(QStringLiteral(QUORVEL_CLI_PROGRAM), {"download", "--dir", out.path()});
 
     // Once LONG's download is under way, hold quorvel-cli still while the module goes away, so
     // that the unplug lands mid-download whatever the machine's speed.
     QVERIFY(waitUntil([&] {
-        return m_errors.value(cli).contains("LONG (4C4F4E470001): 1%") || cli->state() == QProcess::NotRunning;
+        return m_processes.errors(cli).contains("LONG (4C4F4E470001): 1%") || cli->state() == QProcess::NotRunning;
     }));
-    QVERIFY2(cli->state() == QProcess::Running, qPrintable(m_errors.value(cli)));
+    QVERIFY2(cli->state() == QProcess::Running, qPrintable(m_processes.errors(cli)));
     QCOMPARE(::kill(static_cast<pid_t>(cli->processId()), SIGSTOP), 0);
     kitsim->write(QByteArray("unplug ") + longSerial + '\n');
-    QVERIFY(waitUntil(
-        [&] { return m_output.value(kitsim).contains("kitsim: unplugged sim:module-4C4F4E470001\n"); }));
+    QVERIFY(m_processes.waitForOutput(kitsim, "kitsim: unplugged sim:module-4C4F4E470001\n"));
     QCOMPARE(::kill(static_cast<pid_t>(cli->processId()), SIGCONT), 0);
-    QVERIFY(waitUntil([cli] { return cli->state() == QProcess::NotRunning; }));
+    QVERIFY(m_processes.waitForEnd(cli));
 
-    const QString err = m_errors.value(cli);
+    const QString err = m_processes.errors(cli);
     QCOMPARE(cli->exitStatus(), QProcess::NormalExit);
     QCOMPARE(cli->exitCode(), 1);
     // The cause, and the track file left incomplete.

@@ -9,6 +9,7 @@
 #include "ReceptorMetaTypes.h"
 #include "UmockdevTestMain.h"
 #include "UsbAccess.h"
+#include "VirtualDevices.h"
 #include "VirtualReceptor.h"
 
 #include <QApplication>
@@ -22,17 +23,7 @@ const VirtualReceptor::Serial serial = {0x01, 0x23, 0x45, 0x67, 0x89, 0xab};
 
 VirtualReceptor::Report report()
 {
-    VirtualReceptor::Report r;
-    r.date = "010224";
-    r.time = "123456";
-    r.latitude = "4512.34567N";
-    r.longitude = "00612.50000E";
-    r.name = "BALISE1";
-    r.memory = 40;
-    r.state = VirtualReceptor::stateStarted;
-    r.snrQuarterDb = 20;
-    r.rssiDbm = -60;
-    return r;
+    return testdevices::receptorReport("BALISE1");
 }
 
 // The vendor requests the receptor received, as setup bytes followed by the data sent.

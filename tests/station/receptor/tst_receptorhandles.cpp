@@ -3,8 +3,8 @@
 #include "BeaconInfo.h"
 #include "GpsCoords.h"
 #include "ReceptorDeviceDesc.h"
-#include "ReceptorDeviceGeneric.h"
 #include "ReceptorMetaTypes.h"
+#include "SilentReceptor.h"
 
 #include <QtTest>
 
@@ -14,21 +14,11 @@
 namespace
 {
 // A receptor that only counts its deletions.
-class CountingReceptor : public ReceptorDeviceGeneric
+class CountingReceptor : public SilentReceptor
 {
 public:
     explicit CountingReceptor(int *deletions) : m_deletions(deletions) {}
     ~CountingReceptor() override { ++*m_deletions; }
-
-    void sendAddBeacon(QByteArray) override {}
-    void sendDelBeacon(QByteArray) override {}
-    QByteArray *readBeaconFlags() override { return nullptr; }
-    QByteArray *readBeaconInfo(int) override { return nullptr; }
-    void sendStartBeacon(QByteArray, int) override {}
-    void sendStopBeacon(QByteArray) override {}
-    void sendBootloader() override {}
-    QByteArray *readBeaconQuality(int) override { return nullptr; }
-    int readReceptorId(char *) override { return -1; }
 
 private:
     int *m_deletions;

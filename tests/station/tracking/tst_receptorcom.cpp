@@ -7,6 +7,7 @@
 #include "ReceptorDeviceFake.h"
 #include "ReceptorMetaTypes.h"
 #include "UsbAccess.h"
+#include "VirtualDevices.h"
 #include "VirtualReceptor.h"
 
 #include <QMutex>
@@ -51,17 +52,8 @@ const VirtualReceptor::Serial serialB = {0x00, 0x00, 0x00, 0x00, 0x00, 0xb2};
 
 VirtualReceptor::Report goodReport(const std::string &name)
 {
-    VirtualReceptor::Report report;
-    report.date = "010224";
-    report.time = "123456";
-    report.latitude = "4512.34567N";
-    report.longitude = "00612.50000E";
-    report.name = name;
-    report.memory = 40;
-    report.state = VirtualReceptor::stateStarted;
+    VirtualReceptor::Report report = testdevices::receptorReport(name);
     report.auxValue = 7;
-    report.snrQuarterDb = 20;
-    report.rssiDbm = -60;
     return report;
 }
 

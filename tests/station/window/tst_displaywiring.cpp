@@ -171,9 +171,8 @@ void TestDisplayWiring::showTab(int index)
 
 void TestDisplayWiring::useMap(const QString &path)
 {
-    m_window->setFileDialog([path](QWidget *, const QString &, const QString &, const QString &) {
-        return path;
-    });
+    m_window->dialogs().openFilePrompt = [path](QWidget *, const QString &, const QString &,
+                                                const QString &) { return path; };
     action("actionLoadMap")->trigger();
 }
 
@@ -503,20 +502,20 @@ void TestDisplayWiring::loadMap()
 {
     QList<QStringList> asked;
     QString answer;
-    m_window->setFileDialog([&](QWidget *parent, const QString &caption, const QString &directory,
-                                const QString &filter) {
+    m_window->dialogs().openFilePrompt = [&](QWidget *parent, const QString &caption,
+                                             const QString &directory, const QString &filter) {
         asked.append({parent == m_window ? QStringLiteral("window") : QStringLiteral("other"),
                       caption, directory, filter});
         return answer;
-    });
+    };
     QStringList errors;
-    m_window->setErrorBox([&](QWidget *, const QString &title, const QString &text) {
+    m_window->dialogs().errorBox = [&](QWidget *, const QString &title, const QString &text) {
         errors << title << text;
-    });
+    };
     QStringList warnings;
-    m_window->setWarningBox([&](QWidget *, const QString &title, const QString &text) {
+    m_window->dialogs().warningBox = [&](QWidget *, const QString &title, const QString &text) {
         warnings << title << text;
-    });
+    };
     // A position that came before any map.
     emit m_window->newPosition(QStringLiteral("0a1b2c3d4e01"), QDateTime::currentDateTime(),
                                position(45.25, 6.25), QPen(Qt::red));

@@ -4,19 +4,19 @@
 #include "BeaconListWidgetItem.h"
 #include "FreqSpinBox.h"
 #include "KorvaneMainWindow.h"
-#include "ReceptorDeviceGeneric.h"
+#include "ModalDialogAnswerer.h"
 #include "ReceptorMetaTypes.h"
 #include "EmulatedBus.h"
 #include "ReceptorDetector.h"
 #include "DataStorage.h"
 #include "RecordsRecovery.h"
 #include "RecordsModel.h"
+#include "SilentReceptor.h"
 #include "UsbAccess.h"
 #include "VirtualReceptor.h"
 
 #include <QAction>
 #include <QDesktopServices>
-#include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -34,19 +34,11 @@
 namespace
 {
 // A receptor that only answers its identifier; scans read nothing and commands go nowhere.
-class QuietReceptor : public ReceptorDeviceGeneric
+class QuietReceptor : public SilentReceptor
 {
 public:
     explicit QuietReceptor(const QByteArray &id) : m_id(id) {}
 
-    void sendAddBeacon(QByteArray) override {}
-    void sendDelBeacon(QByteArray) override {}
-    QByteArray *readBeaconFlags() override { return nullptr; }
-    QByteArray *readBeaconInfo(int) override { return nullptr; }
-    void sendStartBeacon(QByteArray, int) override {}
-    void sendStopBeacon(QByteArray) override {}
-    void sendBootloader() override {}
-    QByteArray *readBeaconQuality(int) override { return nullptr; }
     int readReceptorId(char *buffer) override
     {
         if (m_id.isNull())
@@ -517,11 +509,12 @@ void TestKorvaneMainWindow::penReuseOrder()
 void TestKorvaneMainWindow::commandsWithoutReceptor()
 {
     int prompts = 0;
-    m_window->setTextPrompt([&prompts](QWidget *, const QString &, const QString &, bool *ok) {
+    m_window->dialogs().textPrompt = [&prompts](QWidget *, const QString &, const QString &,
+                                                const QString &, bool *ok) {
         ++prompts;
         *ok = true;
         return QStringLiteral("0A1B2C3D4E5F");
-    });
+    };
     // No entry can outlive its receptor: a report arriving without one is dropped.
     deliver(report(serialOf(0), QStringLiteral("A")));
     QCOMPARE(list()->topLevelItemCount(), 0);
@@ -638,18 +631,18 @@ void TestKorvaneMainWindow::serialEntry()
 
     QStringList prompt;
     QList<QWidget *> parents;
-    m_window->setTextPrompt([&](QWidget *parent, const QString &title, const QString &label,
-                                bool *ok) {
+    m_window->dialogs().textPrompt = [&](QWidget *parent, const QString &title,
+                                         const QString &label, const QString &, bool *ok) {
         parents << parent;
         prompt << title << label;
         *ok = accepted;
         return typed;
-    });
+    };
     QStringList errors;
-    m_window->setErrorBox([&](QWidget *parent, const QString &title, const QString &text) {
+    m_window->dialogs().errorBox = [&](QWidget *parent, const QString &title, const QString &text) {
         parents << parent;
         errors << title << text;
-    });
+    };
     const ReceptorDeviceDesc desc = connectReceptor();
     QSignalSpy adds(m_window, SIGNAL(beaconAddRequested(ReceptorDeviceDesc, QString)));
 
@@ -677,15 +670,16 @@ void TestKorvaneMainWindow::refusedAdditions()
 {
     int prompts = 0;
     QString typed;
-    m_window->setTextPrompt([&](QWidget *, const QString &, const QString &, bool *ok) {
+    m_window->dialogs().textPrompt = [&](QWidget *, const QString &, const QString &,
+                                         const QString &, bool *ok) {
         ++prompts;
         *ok = true;
         return typed;
-    });
+    };
     QStringList errors;
-    m_window->setErrorBox([&](QWidget *, const QString &title, const QString &text) {
+    m_window->dialogs().errorBox = [&](QWidget *, const QString &title, const QString &text) {
         errors << title << text;
-    });
+    };
     connectReceptor();
     QSignalSpy adds(m_window, SIGNAL(beaconAddRequested(ReceptorDeviceDesc, QString)));
     for (int i = 0; i < 19; ++i)
@@ -720,13 +714,14 @@ void TestKorvaneMainWindow::receptorLostDuringSerialDialog()
 {
     connectReceptor();
     int errors = 0;
-    m_window->setErrorBox([&errors](QWidget *, const QString &, const QString &) { ++errors; });
+    m_window->dialogs().errorBox = [&errors](QWidget *, const QString &, const QString &) { ++errors; };
     // The detector's loss notice is delivered while the dialog runs its own event loop.
-    m_window->setTextPrompt([this](QWidget *, const QString &, const QString &, bool *ok) {
+    m_window->dialogs().textPrompt = [this](QWidget *, const QString &, const QString &,
+                                            const QString &, bool *ok) {
         QMetaObject::invokeMethod(m_window, "disableReceptor");
         *ok = true;
         return QStringLiteral("0A1B2C3D4E5F");
-    });
+    };
     QSignalSpy adds(m_window, SIGNAL(beaconAddRequested(ReceptorDeviceDesc, QString)));
     action("actionAjouter")->trigger();
     QCOMPARE(adds.size(), 0);
@@ -737,42 +732,23 @@ void TestKorvaneMainWindow::realDialogs()
 {
     connectReceptor();
     QSignalSpy adds(m_window, SIGNAL(beaconAddRequested(ReceptorDeviceDesc, QString)));
-    QStringList seen;
-    int buttons = 0;
-    QString answer;
+    ModalDialogAnswerer answerer;
 
-    // Answers every modal dialog as soon as it is up; an answered dialog hides at once.
-    QTimer answering;
-    answering.setInterval(5);
-    connect(&answering, &QTimer::timeout, [&] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (auto *input = qobject_cast<QInputDialog *>(modal)) {
-            seen << input->windowTitle() << input->labelText();
-            input->setTextValue(answer);
-            input->accept();
-        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            seen << box->windowTitle() << box->text();
-            buttons = box->buttons().size();
-            box->button(QMessageBox::Ok)->click();
-        }
-    });
-    answering.start();
-
-    answer = QStringLiteral("0a1b2c3d4e5f");
+    answerer.setText(QStringLiteral("0a1b2c3d4e5f"));
     action("actionAjouter")->trigger();
-    QCOMPARE(seen, (QStringList{"Ajouter un module", "Numéro de série"}));
+    QCOMPARE(answerer.seen(), (QStringList{"Ajouter un module", "Numéro de série"}));
     QCOMPARE(adds.size(), 1);
-    QCOMPARE(adds.at(0).at(1).toString(), answer);
+    QCOMPARE(adds.at(0).at(1).toString(), QStringLiteral("0a1b2c3d4e5f"));
 
     // Invalid text: the input dialog, then the error box.
-    seen.clear();
-    answer = QStringLiteral("xyz");
+    answerer.clear();
+    answerer.setText(QStringLiteral("xyz"));
     action("actionAjouter")->trigger();
-    QCOMPARE(seen.size(), 4);
-    QCOMPARE(seen.at(2), QStringLiteral("Erreur"));
-    QCOMPARE(seen.at(3), QStringLiteral("Ceci n'est pas un numéro de série valide.\nUn numéro "
-                                        "de série valide comporte 12 caractères héxadécimaux."));
-    QCOMPARE(buttons, 1);
+    QCOMPARE(answerer.seen().size(), 4);
+    QCOMPARE(answerer.seen().at(2), QStringLiteral("Erreur"));
+    QCOMPARE(answerer.seen().at(3), QStringLiteral("Ceci n'est pas un numéro de série valide.\nUn numéro "
+                                                   "de série valide comporte 12 caractères héxadécimaux."));
+    QCOMPARE(answerer.buttons(), QList<QMessageBox::StandardButtons>{QMessageBox::Ok});
     QCOMPARE(adds.size(), 1);
 }
 

@@ -9,10 +9,11 @@
 #include "GpsCoords.h"
 #include "KorvaneMainWindow.h"
 #include "ReceptorDetector.h"
-#include "ReceptorDeviceGeneric.h"
 #include "ReceptorDeviceFake.h"
 #include "ReceptorMetaTypes.h"
+#include "SilentReceptor.h"
 #include "UsbAccess.h"
+#include "VirtualDevices.h"
 #include "VirtualReceptor.h"
 
 #include <QAction>
@@ -115,38 +116,19 @@ private:
 
 // Handed to the worker behind everything queued to it: once its scan starts, every report sent
 // before has been posted to the window.
-class FenceReceptor : public ReceptorDeviceGeneric
+class FenceReceptor : public SilentReceptor
 {
 public:
     std::atomic<bool> reached{false};
 
-    void sendAddBeacon(QByteArray) override {}
-    void sendDelBeacon(QByteArray) override {}
     QByteArray *readBeaconFlags() override
     {
         reached = true;
         return nullptr;
     }
-    QByteArray *readBeaconInfo(int) override { return nullptr; }
-    void sendStartBeacon(QByteArray, int) override {}
-    void sendStopBeacon(QByteArray) override {}
-    void sendBootloader() override {}
-    QByteArray *readBeaconQuality(int) override { return nullptr; }
-    int readReceptorId(char *) override { return -1; }
 };
 
-VirtualReceptor::Report news(const std::string &name, const std::string &time)
-{
-    VirtualReceptor::Report report;
-    report.date = "010224";
-    report.time = time;
-    report.latitude = "4512.34567N";
-    report.longitude = "00612.50000E";
-    report.name = name;
-    report.memory = 40;
-    report.rssiDbm = -60;
-    return report;
-}
+using testdevices::receptorReport;
 
 // Data rows of a records file (its header line left out).
 QStringList recordRows(const QString &path)
@@ -261,10 +243,11 @@ void TestStationRun::usbReceptor()
     QCOMPARE(receptorTooltip(), QStringLiteral("ID du récepteur: RCPT0001ABCD"));
 
     // Register a beacon: the worker's scan after the command lists it, still without a name.
-    m_window->setTextPrompt([](QWidget *, const QString &, const QString &, bool *ok) {
+    m_window->dialogs().textPrompt = [](QWidget *, const QString &, const QString &,
+                                        const QString &, bool *ok) {
         *ok = true;
         return QStringLiteral("0A1B2C3D4E5F");
-    });
+    };
     m_window->findChild<QAction *>("actionAjouter")->trigger();
     QTRY_COMPARE(list()->topLevelItemCount(), 1);
     QCOMPARE(entry(0)->serial(), QStringLiteral("0a1b2c3d4e5f"));
@@ -272,15 +255,7 @@ void TestStationRun::usbReceptor()
     const VirtualReceptor::Serial serial = {0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x5f};
     QCOMPARE(receptor->slotOf(serial), 0);
 
-    VirtualReceptor::Report news;
-    news.date = "010224";
-    news.time = "123456";
-    news.latitude = "4512.34567N";
-    news.longitude = "00612.50000E";
-    news.name = "Alpha";
-    news.memory = 40;
-    news.rssiDbm = -60;
-    QVERIFY(receptor->postReport(serial, news));
+    QVERIFY(receptor->postReport(serial, receptorReport("Alpha")));
     tick();
     QTRY_COMPARE(positions.size(), 1);
     QCOMPARE(entry(0)->text(BeaconListWidgetItem::NameColumn), QStringLiteral("Alpha"));
@@ -331,8 +306,8 @@ void TestStationRun::receptorLostDuringScan()
 
     tick();
     QTRY_COMPARE(list()->topLevelItemCount(), 2);
-    QVERIFY(receptor->postReport(alpha, news("Alpha", "120000")));
-    QVERIFY(receptor->postReport(bravo, news("Bravo", "120000")));
+    QVERIFY(receptor->postReport(alpha, receptorReport("Alpha", "120000")));
+    QVERIFY(receptor->postReport(bravo, receptorReport("Bravo", "120000")));
 
     held->holdAt(transfer);
     tick();

@@ -5,8 +5,8 @@
 #include "GeoMapWidget.h"
 #include "GpsOnlineMap.h"
 #include "KorvaneMainWindow.h"
-#include "ReceptorDeviceGeneric.h"
 #include "ReceptorMetaTypes.h"
+#include "SilentReceptor.h"
 #include "TestGeoTiff.h"
 #include "TestTileServer.h"
 #include "UsbAccess.h"
@@ -52,21 +52,6 @@ BeaconInfo report(const QString &serial, const QString &name, double latitude, d
     info.rssi = -60;
     return info;
 }
-
-// A receptor whose scans read nothing: the window lists only the reports the test hands it.
-class SilentReceptor : public ReceptorDeviceGeneric
-{
-public:
-    void sendAddBeacon(QByteArray) override {}
-    void sendDelBeacon(QByteArray) override {}
-    QByteArray *readBeaconFlags() override { return nullptr; }
-    QByteArray *readBeaconInfo(int) override { return nullptr; }
-    void sendStartBeacon(QByteArray, int) override {}
-    void sendStopBeacon(QByteArray) override {}
-    void sendBootloader() override {}
-    QByteArray *readBeaconQuality(int) override { return nullptr; }
-    int readReceptorId(char *) override { return -1; }
-};
 
 // The colours of `wanted` that no pixel of the picture has.
 QList<QColor> missing(const QImage &picture, QList<QColor> wanted)
@@ -160,8 +145,8 @@ void TestWindowScreenshot::threeBeaconsOnEveryTab()
     KorvaneMainWindow window;
     window.findChild<QTimer *>("refreshTimer", Qt::FindDirectChildrenOnly)->stop();
     const QString mapPath = m_folder.filePath("map.tif");
-    window.setFileDialog([mapPath](QWidget *, const QString &, const QString &,
-                                   const QString &) { return mapPath; });
+    window.dialogs().openFilePrompt = [mapPath](QWidget *, const QString &, const QString &,
+                                                const QString &) { return mapPath; };
     auto *tabs = window.findChild<QTabWidget *>("tabs");
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
