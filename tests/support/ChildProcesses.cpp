@@ -29,6 +29,9 @@ QProcess *ChildProcesses::start(const QString &program, const QStringList &argum
     connect(process, &QProcess::readyReadStandardError, this,
             [this, process] { m_errors[process] += QString::fromUtf8(process->readAllStandardError()); });
     process->start(program, arguments);
+    // Until the start is confirmed, a busy machine can leave the process in the Starting state
+    // for a while after it has already written its first lines.
+    process->waitForStarted(-1);
     return process;
 }
 
