@@ -13,6 +13,8 @@ packages=(
   qttranslations5-l10n
   g++-mingw-w64-x86-64
   umockdev libumockdev-dev
+  # The tests read the GPX files both programs write back with a real GPX reader.
+  gpsbabel
 )
 
 # Further lists, named on the command line: "fuzz" adds clang and libFuzzer (scripts/fuzz.sh);

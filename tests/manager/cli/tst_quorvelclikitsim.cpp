@@ -112,12 +112,14 @@ QStringList pointsOfCsv(const QByteArray &csv)
         if (f.size() != 8)
             continue;
         const QDateTime time = QDateTime::fromString(f.at(0), "dd/MM/yyyy hh:mm:ss.zzz");
-        QString clock = time.toString("hh:mm:ss");
+        // gpsbabel writes ASCII digits whatever the locale.
+        const QLocale c = QLocale::c();
+        QString clock = c.toString(time, "hh:mm:ss");
         if (time.time().msec() != 0)
-            clock += time.toString(".zzz");
+            clock += c.toString(time, ".zzz");
         const auto dop = [](const QString &text) { return QString::number(text.toDouble(), 'f', 2); };
         points << QStringList{f.at(1), f.at(2), f.at(3) == "nan" ? QString() : f.at(3), dop(f.at(6)),
-                              dop(f.at(7)), dop(f.at(5)), time.toString("yyyy/MM/dd"), clock}
+                              dop(f.at(7)), dop(f.at(5)), c.toString(time, "yyyy/MM/dd"), clock}
                       .join(',');
     }
     return points;

@@ -1,10 +1,5 @@
-// GPX 1.1 output of downloaded tracks. Coordinates and numbers take the precision of the CSV columns;
-// times are ISO 8601 in UTC with milliseconds. Texts are stripped of the characters XML cannot hold.
-#include "GpxWriter.h"
-
-#include "PositionRecord.h"
-
-#include <QFileInfo>
+// GPX 1.1 output of one track. Texts are stripped of the characters XML cannot hold.
+#include "GpxTrackFile.h"
 
 #include <cmath>
 
@@ -34,34 +29,29 @@ QString xmlText(const QString &text)
     return clean;
 }
 
+// QString::number writes the C locale's digits whatever the user's locale.
 QString fixed(double value, int decimals)
 {
     return QString::number(value, 'f', decimals);
 }
 }
 
-GpxWriter::GpxWriter(const QString &creator) : m_creator(creator)
+GpxTrackFile::GpxTrackFile(const QString &creator) : m_creator(creator)
 {
 }
 
-GpxWriter::~GpxWriter()
+GpxTrackFile::~GpxTrackFile()
 {
-    finish();
+    close();
 }
 
-QString GpxWriter::gpxPath(const QString &csvPath)
+bool GpxTrackFile::open(const QString &path, const QString &trackName)
 {
-    const QFileInfo info(csvPath);
-    return info.path() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".gpx");
-}
-
-void GpxWriter::trackStarted(const QString &csvPath)
-{
-    finish();
-    m_file.setFileName(gpxPath(csvPath));
+    close();
+    m_file.setFileName(path);
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        m_failed << m_file.fileName();
-        return;
+        m_error = m_file.errorString();
+        return false;
     }
     m_xml.setDevice(&m_file);
     m_xml.setAutoFormatting(true);
@@ -75,60 +65,53 @@ void GpxWriter::trackStarted(const QString &csvPath)
     m_xml.writeAttribute(schemaInstance, QStringLiteral("schemaLocation"),
                          gpxNamespace + QStringLiteral(" http://www.topografix.com/GPX/1/1/gpx.xsd"));
     m_xml.writeStartElement(gpxNamespace, QStringLiteral("trk"));
-    m_xml.writeTextElement(gpxNamespace, QStringLiteral("name"),
-                           xmlText(QFileInfo(csvPath).completeBaseName()));
+    m_xml.writeTextElement(gpxNamespace, QStringLiteral("name"), xmlText(trackName));
     m_xml.writeStartElement(gpxNamespace, QStringLiteral("trkseg"));
+    return true;
 }
 
-void GpxWriter::recordWritten(const PositionRecord &record)
+bool GpxTrackFile::addPoint(const Point &point)
 {
     if (!m_file.isOpen())
-        return;
-    const double latitude = record.coords.latitudeDegrees();
-    const double longitude = record.coords.longitudeDegrees();
-    // GPX bounds: latitude -90 to 90, longitude -180 up to (not including) 180.
-    if (!(latitude >= -90 && latitude <= 90 && longitude >= -180 && longitude < 180))
-        return;
+        return false;
+    // Also false for NaN.
+    if (!(point.latitude >= -90 && point.latitude <= 90 && point.longitude >= -180
+          && point.longitude < 180))
+        return false;
 
     m_xml.writeStartElement(gpxNamespace, QStringLiteral("trkpt"));
-    m_xml.writeAttribute(QStringLiteral("lat"), fixed(latitude, 6));
-    m_xml.writeAttribute(QStringLiteral("lon"), fixed(longitude, 6));
+    m_xml.writeAttribute(QStringLiteral("lat"), fixed(point.latitude, 6));
+    m_xml.writeAttribute(QStringLiteral("lon"), fixed(point.longitude, 6));
     // The schema's order: ele, time, then (after elements not written here) hdop, vdop, pdop.
-    if (std::isfinite(record.altitude))
-        m_xml.writeTextElement(gpxNamespace, QStringLiteral("ele"), fixed(record.altitude, 1));
-    if (record.time.isValid())
+    if (std::isfinite(point.elevation))
+        m_xml.writeTextElement(gpxNamespace, QStringLiteral("ele"), fixed(point.elevation, 1));
+    if (point.time.isValid())
         m_xml.writeTextElement(gpxNamespace, QStringLiteral("time"),
-                               record.time.toUTC().toString(Qt::ISODateWithMs));
+                               point.time.toUTC().toString(Qt::ISODateWithMs));
     const struct
     {
         const char *name;
         double value;
-    } dops[] = {{"hdop", record.hdop}, {"vdop", record.vdop}, {"pdop", record.pdop}};
+    } dops[] = {{"hdop", point.hdop}, {"vdop", point.vdop}, {"pdop", point.pdop}};
     for (const auto &dop : dops) {
         if (std::isfinite(dop.value))
             m_xml.writeTextElement(gpxNamespace, QLatin1String(dop.name), fixed(dop.value, 1));
     }
     m_xml.writeEndElement();
+    return true;
 }
 
-void GpxWriter::trackEnded()
-{
-    finish();
-}
-
-void GpxWriter::finish()
+bool GpxTrackFile::close()
 {
     if (!m_file.isOpen())
-        return;
-    m_xml.writeEndDocument();  // closes trkseg, trk and gpx
+        return false;
+    m_xml.writeEndDocument(); // closes trkseg, trk and gpx
     const bool ok = !m_xml.hasError() && m_file.flush();
     m_xml.setDevice(nullptr);
     m_file.close();
-    if (ok && m_file.error() == QFileDevice::NoError) {
-        m_written << m_file.fileName();
-        return;
-    }
-    // A GPX file cut short is not well-formed: better none than a broken one.
-    m_failed << m_file.fileName();
+    if (ok && m_file.error() == QFileDevice::NoError)
+        return true;
+    m_error = m_file.errorString();
     m_file.remove();
+    return false;
 }
