@@ -8,8 +8,11 @@
 #include <QLabel>
 #include <QPen>
 #include <QPixmap>
+#include <QPointF>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
+#include <QVector>
 
 #include "GpsCoords.h"
 
@@ -32,6 +35,12 @@ public:
     int originX() const { return m_originX; }
     int originY() const { return m_originY; }
     const GeoMapModel &model() const { return m_model; }
+
+    // Appends many positions (longitude, latitude in decimal degrees) to a track at once, as that
+    // many Slot_BeaconMoved calls would, with a single refresh.
+    void addTrack(const QString &id, const QVector<QPointF> &positions, const QPen &color);
+    // Removes several tracks with a single refresh.
+    void removeTracks(const QStringList &ids);
 
 signals:
     // The view's origin and the largest origin, for the horizontal and the vertical scroll bar.
