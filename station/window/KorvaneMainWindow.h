@@ -7,16 +7,21 @@
 #include "BeaconInfo.h"
 #include "GpsCoords.h"
 #include "ReceptorDeviceDesc.h"
+#include "RecordsHistory.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QMainWindow>
 #include <QPen>
+#include <QPointF>
 #include <QSharedPointer>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
+#include <QVector>
 
 #include <functional>
+#include <vector>
 
 class AxisStepTicker;
 class BeaconListWidgetItem;
@@ -47,6 +52,15 @@ public:
     // Asks the user for a file to open; returns its path, or a null text when cancelled.
     using FileDialog = std::function<QString(QWidget *parent, const QString &caption,
                                              const QString &directory, const QString &filter)>;
+    // Asks the user for files to open in `directory`, the files named in `selected` chosen at
+    // first; returns their paths, none when cancelled.
+    using FilesDialog = std::function<QStringList(
+        QWidget *parent, const QString &caption, const QString &directory,
+        const QStringList &selected, const QString &filter)>;
+    // Asks the user where to write a file, proposing `path`; returns it, or a null text when
+    // cancelled.
+    using SaveDialog = std::function<QString(QWidget *parent, const QString &caption,
+                                             const QString &path, const QString &filter)>;
 
     explicit KorvaneMainWindow(QWidget *parent = nullptr);
     ~KorvaneMainWindow() override;
@@ -58,6 +72,14 @@ public:
     void setWarningBox(ErrorBox box);
     // The dialog of the map loading command; by default QFileDialog::getOpenFileName.
     void setFileDialog(FileDialog dialog);
+    // The dialog of the history command; by default Qt's own file dialog, which can show several
+    // files chosen at first.
+    void setFilesDialog(FilesDialog dialog);
+    // The dialog of the GPX export; by default QFileDialog::getSaveFileName.
+    void setSaveDialog(SaveDialog dialog);
+
+    // The legend of a beacon's history track on the three displays.
+    static QString historyTrackName(const QString &beacon);
 
     // Tile server of the online map of the windows created from then on; OpenStreetMap's unless
     // changed. With an empty address the online map fetches no tile at all.
@@ -127,6 +149,32 @@ private:
     void matchGraphScale();
     // Fits the graph to every track, markers whole, at equal scale on both axes.
     void fitGraphToTracks();
+
+    // History: records files chosen by the user drawn again on the three displays, each beacon's
+    // as a track of its own beside its live one. Loading replaces what a previous load showed.
+    void loadHistory();
+    void clearHistory();
+    struct HistoryTrack
+    {
+        QString beacon;
+        QVector<QPointF> positions; // longitude, latitude in decimal degrees; NaN without a fix
+        QPen pen;
+    };
+    void showHistoryTrack(const HistoryTrack &track);
+    void removeHistoryTracks(const QStringList &beacons);
+    // The pen of the `index`-th of `count` history tracks whose beacons are not listed (a listed
+    // beacon's history is drawn in its pen): one that no entry holds, from the end of the pool.
+    QPen historyPen(int index, int count) const;
+    // A beacon listed after its history was loaded: its history takes its pen, so that the live
+    // track continues the picture.
+    void historyFollowsEntry(const BeaconListWidgetItem *entry);
+    // French lines on the files of a history load or export that could not be read whole; `fatal`
+    // is set when one could not be read at all.
+    QStringList readingProblems(const RecordsHistory::Result &result, bool *fatal) const;
+    // The beacon list's context menu, for the entry under `position`.
+    void showEntryMenu(const QPoint &position);
+    // Every records file of the beacon in the data folder as one GPX track, where the user says.
+    void exportGpx(const QString &serial, const QString &name);
     // The tick step of the x axis for its range: as close to ten ticks as the labels allow without
     // running into each other. Gives both axes as many decimals as the step needs.
     double readableTickStep();
@@ -147,6 +195,9 @@ private:
     ErrorBox errorBox;
     ErrorBox warningBox;
     FileDialog fileDialog;
+    FilesDialog filesDialog;
+    SaveDialog saveDialog;
+    std::vector<HistoryTrack> historyTracks;
     GraphManager *graphManager;
     // The graph's two tickers: the x axis picks its step, the y axis is given the same one.
     QSharedPointer<AxisStepTicker> xTicker;
