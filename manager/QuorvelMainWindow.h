@@ -13,7 +13,9 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
+class GpxWriter;
 class QTimer;
 class USBCommunicator;
 class USBDetector;
@@ -105,4 +107,7 @@ private:
     ErrorBox errorBox;
     QuestionBox questionBox;
     DirectoryPrompt directoryPrompt;
+    // The GPX files of the download under way, when the "GPX" box was checked at its start. The
+    // worker writes them on its thread; the window reads what became of them once it has ended.
+    std::unique_ptr<GpxWriter> gpxWriter;
 };

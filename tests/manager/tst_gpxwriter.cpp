@@ -1,5 +1,5 @@
-// GPX output of downloaded tracks: a golden file for a track with every kind of record, read back by
-// gpsbabel, escaping of names, one file per track, and files that cannot be written.
+// GPX output of downloaded tracks: a golden file for a track with every kind of record, read back
+// by gpsbabel, escaping of names, one file per track, and files that cannot be written.
 #include "GpsbabelReader.h"
 #include "GpxWriter.h"
 #include "PositionRecord.h"

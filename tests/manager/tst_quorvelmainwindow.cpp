@@ -1,7 +1,9 @@
 // The manager window on the offscreen platform with its own detector and worker threads, modules on
 // the emulated bus and the poll timer ticked by hand: the module list, the selected module's texts,
-// control states, rename, erase, download (with a module that fails), the directory checks and F12.
+// control states, rename, erase, download (with a module that fails, and with GPX files read back by
+// gpsbabel), the directory checks and F12.
 #include "EmulatedBus.h"
+#include "GpsbabelReader.h"
 #include "ModuleFlashWriter.h"
 #include "QuorvelMainWindow.h"
 #include "QuorvelMetaTypes.h"
@@ -10,7 +12,9 @@
 #include "UsbAccess.h"
 #include "VirtualModule.h"
 
+#include <QCheckBox>
 #include <QFileDialog>
+#include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -52,6 +56,35 @@ void logTrack(VirtualModule &module, int fixes)
     }
 }
 
+// One track of `fixes` records opened on 7 December 2020 at 08:00:00, a record every 1.5 s
+// walking north-west, in the V5 style.
+void logWalk(VirtualModule &module, int fixes)
+{
+    ModuleFlashWriter writer(module);
+    writer.startTrack("071220", "080000.000", "001");
+    ModuleFlashWriter::Fix fix;
+    fix.year = 2020;
+    fix.month = 12;
+    fix.day = 7;
+    fix.hour = 8;
+    fix.longitudeHemisphere = 'W';
+    for (int i = 0; i < fixes; ++i) {
+        fix.minute = i * 1500 / 60000;
+        fix.second = i * 1500 / 1000 % 60;
+        fix.millisecond = i * 1500 % 1000;
+        fix.latitude = 4807.038 + 0.0125 * i;
+        fix.longitude = 131.5 + 0.02 * i;
+        fix.altitude = 545.5 + i;
+        writer.appendFix(fix, ModuleFlashWriter::CoordinateStyle::V5);
+    }
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
 int lineCount(const QString &path)
 {
     QFile file(path);
@@ -86,6 +119,8 @@ private slots:
     void download();
     void downloadWithoutDirectory_data();
     void downloadWithoutDirectory();
+    void downloadWithGpx();
+    void gpxNotWritten();
     void failingModule();
     void failureSaysWhy_data();
     void failureSaysWhy();
@@ -98,6 +133,7 @@ private:
     QPushButton *button(const char *name) const { return m_window->findChild<QPushButton *>(name); }
     QLineEdit *lineEdit() const { return m_window->findChild<QLineEdit *>("lineEdit"); }
     QProgressBar *progressBar() const { return m_window->findChild<QProgressBar *>("progressBar"); }
+    QCheckBox *gpxBox() const { return m_window->findChild<QCheckBox *>("checkBoxGpx"); }
     QTimer *refreshTimer() const
     {
         return m_window->findChild<QTimer *>("refreshTimer", Qt::FindDirectChildrenOnly);
@@ -271,6 +307,17 @@ void TestQuorvelMainWindow::form()
     auto *key = m_window->findChild<QShortcut *>("bootloaderKey");
     QCOMPARE(key->key(), QKeySequence(Qt::Key_F12));
     QCOMPARE(key->context(), Qt::ApplicationShortcut);
+
+    // The GPX box comes after the download controls, which keep their places.
+    auto *row = m_window->findChild<QHBoxLayout *>("horizontalLayout_2");
+    QCOMPARE(row->count(), 4);
+    QCOMPARE(row->indexOf(lineEdit()), 0);
+    QCOMPARE(row->indexOf(button("pushButton_2")), 1);
+    QCOMPARE(row->indexOf(button("pushButton_3")), 2);
+    QCOMPARE(row->indexOf(gpxBox()), 3);
+    QCOMPARE(gpxBox()->text(), QStringLiteral("GPX"));
+    QVERIFY(!gpxBox()->isChecked());
+    QVERIFY(gpxBox()->isEnabled());
 }
 
 void TestQuorvelMainWindow::modulesListed()
@@ -587,6 +634,72 @@ void TestQuorvelMainWindow::downloadWithoutDirectory()
     QCOMPARE(m_errors, (QStringList{"Erreur", "Le répertoire n'existe pas."}));
     QCOMPARE(saves.size(), 0);
     QCOMPARE(controls(), QStringLiteral("101111"));
+}
+
+void TestQuorvelMainWindow::downloadWithGpx()
+{
+    QTemporaryDir dir;
+    auto a = plugModule("module-1", "0123456789AB", "TRK1");
+    auto b = plugModule("module-2", "A1B2C3D4E5F6", "TRK2");
+    logWalk(*a, 12);
+    logTrack(*b, 25);
+    QVERIFY(scan(2));
+    select({0, 1});
+    lineEdit()->setText(dir.path());
+    gpxBox()->setChecked(true);
+
+    button("pushButton_3")->click();
+    // Not changed while the download runs.
+    QVERIFY(!gpxBox()->isEnabled());
+    QTRY_VERIFY(idle());
+    QVERIFY(gpxBox()->isEnabled());
+    QVERIFY(m_errors.isEmpty());
+
+    // A GPX file beside each CSV file, written as quorvel-cli writes it, under the program's name.
+    const QString walk = QStringLiteral("TRK1_0123456789AB_071220_080000.000");
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files, QDir::Name),
+             (QStringList{walk + ".csv", walk + ".gpx", "TRK2_A1B2C3D4E5F6" + trackFile,
+                          "TRK2_A1B2C3D4E5F6_061220_093015.000.gpx"}));
+    QCOMPARE(fileBytes(dir.filePath(walk + ".gpx")),
+             fileBytes(QStringLiteral(KORVANE_TEST_DATA_DIR "/window/") + walk + ".gpx"));
+    if (GpsbabelReader::available()) {
+        for (const QString &track : QStringList{walk, "TRK2_A1B2C3D4E5F6_061220_093015.000"}) {
+            const QString mismatch =
+                GpsbabelReader::mismatch(dir.filePath(track + ".gpx"), dir.filePath(track + ".csv"),
+                                         QStringLiteral("dd/MM/yyyy hh:mm:ss.zzz"));
+            QVERIFY2(mismatch.isEmpty(), qPrintable(track + ": " + mismatch));
+        }
+    } else {
+        qWarning("gpsbabel is not installed: GPX files not read back");
+    }
+
+    // Unchecked, the next download writes CSV files only.
+    QVERIFY(QDir(dir.path()).removeRecursively() && QDir().mkpath(dir.path()));
+    gpxBox()->setChecked(false);
+    select({0});
+    button("pushButton_3")->click();
+    QTRY_VERIFY(idle());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{walk + ".csv"});
+}
+
+void TestQuorvelMainWindow::gpxNotWritten()
+{
+    QTemporaryDir dir;
+    auto a = plugModule("module-1", "0123456789AB", "TRK1");
+    logTrack(*a, 5);
+    QVERIFY(scan(1));
+    select({0});
+    lineEdit()->setText(dir.path());
+    gpxBox()->setChecked(true);
+    // A folder stands where the GPX file goes: the CSV file is written, the GPX file is named.
+    const QString gpx = dir.filePath("TRK1_0123456789AB_061220_093015.000.gpx");
+    QVERIFY(QDir().mkdir(gpx));
+
+    button("pushButton_3")->click();
+    QTRY_VERIFY(idle());
+    QCOMPARE(lineCount(dir.filePath("TRK1_0123456789AB" + trackFile)), 6);
+    QCOMPARE(m_errors, (QStringList{"Erreur", "Ces fichiers GPX n'ont pas pu être écrits :\n"
+                                                  + QDir::toNativeSeparators(gpx)}));
 }
 
 void TestQuorvelMainWindow::failingModule()
