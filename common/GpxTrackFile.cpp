@@ -8,8 +8,8 @@ namespace
 const QString gpxNamespace = QStringLiteral("http://www.topografix.com/GPX/1/1");
 const QString schemaInstance = QStringLiteral("http://www.w3.org/2001/XMLSchema-instance");
 
-// Characters outside XML 1.0's Char production (controls, lone surrogates, U+FFFE and U+FFFF) become
-// U+FFFD; the writer escapes the rest.
+// Characters outside XML 1.0's Char production (controls, lone surrogates, U+FFFE and U+FFFF)
+// become U+FFFD; the writer escapes the rest.
 QString xmlText(const QString &text)
 {
     QString clean;
@@ -62,8 +62,9 @@ bool GpxTrackFile::open(const QString &path, const QString &trackName)
     m_xml.writeStartElement(gpxNamespace, QStringLiteral("gpx"));
     m_xml.writeAttribute(QStringLiteral("version"), QStringLiteral("1.1"));
     m_xml.writeAttribute(QStringLiteral("creator"), xmlText(m_creator));
-    m_xml.writeAttribute(schemaInstance, QStringLiteral("schemaLocation"),
-                         gpxNamespace + QStringLiteral(" http://www.topografix.com/GPX/1/1/gpx.xsd"));
+    m_xml.writeAttribute(
+        schemaInstance, QStringLiteral("schemaLocation"),
+        gpxNamespace + QStringLiteral(" http://www.topografix.com/GPX/1/1/gpx.xsd"));
     m_xml.writeStartElement(gpxNamespace, QStringLiteral("trk"));
     m_xml.writeTextElement(gpxNamespace, QStringLiteral("name"), xmlText(trackName));
     m_xml.writeStartElement(gpxNamespace, QStringLiteral("trkseg"));

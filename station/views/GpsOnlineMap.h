@@ -43,9 +43,8 @@ public slots:
 private:
     void include(double latitude, double longitude);
     // A new track's layer with its line (through `first`, marked by circles in `color`).
-    std::shared_ptr<qmapcontrol::GeometryLineString> addLine(const QString &id,
-                                                             const qmapcontrol::PointWorldCoord &first,
-                                                             const QPen &color);
+    std::shared_ptr<qmapcontrol::GeometryLineString>
+    addLine(const QString &id, const qmapcontrol::PointWorldCoord &first, const QPen &color);
 
     QMap<QString, std::shared_ptr<qmapcontrol::GeometryLineString>> lines;
     double minLatitude;

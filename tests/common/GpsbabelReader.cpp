@@ -28,13 +28,13 @@ QVector<GpsbabelReader::Point> GpsbabelReader::trackPoints(const QString &gpxPat
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
     gpsbabel.setProcessEnvironment(environment);
-    gpsbabel.start(program(), {QStringLiteral("-t"), QStringLiteral("-i"), QStringLiteral("gpx"),
-                               QStringLiteral("-f"), gpxPath, QStringLiteral("-o"),
-                               QStringLiteral("unicsv"), QStringLiteral("-F"), QStringLiteral("-")});
+    gpsbabel.start(program(),
+                   QStringList{"-t", "-i", "gpx", "-f", gpxPath, "-o", "unicsv", "-F", "-"});
     if (!gpsbabel.waitForFinished(60000) || gpsbabel.exitStatus() != QProcess::NormalExit
         || gpsbabel.exitCode() != 0) {
         *error = QStringLiteral("gpsbabel failed: %1 %2")
-                     .arg(gpsbabel.errorString(), QString::fromLocal8Bit(gpsbabel.readAllStandardError()));
+                     .arg(gpsbabel.errorString(),
+                          QString::fromLocal8Bit(gpsbabel.readAllStandardError()));
         return {};
     }
     const QStringList lines = QString::fromUtf8(gpsbabel.readAllStandardOutput())
@@ -67,11 +67,11 @@ QVector<GpsbabelReader::Point> GpsbabelReader::trackPoints(const QString &gpxPat
         if (date >= 0 && time >= 0 && !fields.at(date).isEmpty()) {
             // Whole seconds have no fraction.
             const QString clock = fields.at(time);
-            point.time = QDateTime(
-                QDate::fromString(fields.at(date), QStringLiteral("yyyy/MM/dd")),
-                QTime::fromString(clock, clock.contains(QLatin1Char('.')) ? QStringLiteral("hh:mm:ss.zzz")
-                                                                         : QStringLiteral("hh:mm:ss")),
-                Qt::UTC);
+            const QString clockFormat = clock.contains(QLatin1Char('.'))
+                                            ? QStringLiteral("hh:mm:ss.zzz")
+                                            : QStringLiteral("hh:mm:ss");
+            point.time = QDateTime(QDate::fromString(fields.at(date), QStringLiteral("yyyy/MM/dd")),
+                                   QTime::fromString(clock, clockFormat), Qt::UTC);
         }
         points.append(point);
     }

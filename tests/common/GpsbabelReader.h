@@ -23,8 +23,9 @@ public:
     static QVector<Point> trackPoints(const QString &gpxPath, QString *error);
 
     // Compares the track points gpsbabel reads from a GPX file with the rows of the CSV file it was
-    // written beside (header line, then time, latitude and longitude in decimal degrees as the first
-    // three fields, time written with `timeFormat` in UTC). Rows whose position GPX cannot hold
-    // have no point. Empty when they match, else what differs first.
-    static QString mismatch(const QString &gpxPath, const QString &csvPath, const QString &timeFormat);
+    // written beside (header line, then time, latitude and longitude in decimal degrees as the
+    // first three fields, time written with `timeFormat` in UTC). Rows whose position GPX cannot
+    // hold have no point. Empty when they match, else what differs first.
+    static QString mismatch(const QString &gpxPath, const QString &csvPath,
+                            const QString &timeFormat);
 };

@@ -82,7 +82,8 @@ void TestRecordsFileParser::firstLine_data()
     const QByteArray bare = header.left(header.size() - 2);
     QTest::newRow("station's") << header + row << RecordsFileParser::Kind::Records << 1;
     QTest::newRow("header alone") << header << RecordsFileParser::Kind::Records << 0;
-    QTest::newRow("header cut before its line end") << bare << RecordsFileParser::Kind::Records << 0;
+    QTest::newRow("header cut before its line end")
+        << bare << RecordsFileParser::Kind::Records << 0;
     QTest::newRow("byte order mark and bare line ends")
         << "\xEF\xBB\xBF" + bare + "\n" + row.left(row.size() - 2) + "\n"
         << RecordsFileParser::Kind::Records << 1;
@@ -95,8 +96,8 @@ void TestRecordsFileParser::firstLine_data()
         << RecordsFileParser::Kind::NotRecords << 0;
     QTest::newRow("Latin-1 header")
         << QString::fromUtf8(header).toLatin1() + row << RecordsFileParser::Kind::NotRecords << 0;
-    QTest::newRow("header and more") << bare + ";Note\r\n" + row << RecordsFileParser::Kind::NotRecords
-                                     << 0;
+    QTest::newRow("header and more")
+        << bare + ";Note\r\n" + row << RecordsFileParser::Kind::NotRecords << 0;
     QTest::newRow("rows only") << row + row << RecordsFileParser::Kind::NotRecords << 0;
     QTest::newRow("binary") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0", 11)
                             << RecordsFileParser::Kind::NotRecords << 0;
@@ -120,7 +121,8 @@ void TestRecordsFileParser::rows_data()
     QTest::addColumn<qint64>("seconds");
 
     const qint64 day = utcSeconds(2024, 2, 29, 23, 59, 59);
-    QTest::newRow("leap day") << QByteArray("29/02/2024 23:59:59;45.2058;6.2083;-60;5") << true << day;
+    QTest::newRow("leap day") << QByteArray("29/02/2024 23:59:59;45.2058;6.2083;-60;5") << true
+                              << day;
     QTest::newRow("no date") << QByteArray(";45.2058;6.2083;-60;5") << true
                              << RecordsFileParser::noTime;
     QTest::newRow("no position") << QByteArray("29/02/2024 23:59:59;nan;nan;0;0") << true << day;

@@ -95,7 +95,8 @@ void feed(const std::vector<Track> &tracks, double from, double to, Feed show)
 // Half of each track before the view is set, then the rest in bursts, painted after each.
 constexpr double firstPart = 0.5;
 
-// The first half of a track in decimal degrees (longitude, latitude), for a display to take at once.
+// The first half of a track in decimal degrees (longitude, latitude), for a display to take at
+// once.
 QVector<QPointF> firstPartOf(const Track &track)
 {
     QVector<QPointF> positions;

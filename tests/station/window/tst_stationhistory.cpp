@@ -199,7 +199,8 @@ void TestStationHistory::disconnectReceptor()
 void TestStationHistory::deliver(const QString &serial, const QString &name, int first, int count)
 {
     for (int n = first; n < first + count; ++n)
-        QMetaObject::invokeMethod(m_window, "beaconUpdate", Q_ARG(BeaconInfo, report(serial, name, n)));
+        QMetaObject::invokeMethod(m_window, "beaconUpdate",
+                                  Q_ARG(BeaconInfo, report(serial, name, n)));
 }
 
 bool TestStationHistory::deliverOnceTaken(const QString &serial, const QString &name, int n)
@@ -242,8 +243,8 @@ Shown TestStationHistory::shown(const QString &track) const
     const auto layer = std::dynamic_pointer_cast<qmapcontrol::LayerGeometry>(
         child<GpsOnlineMap>("map_online")->getLayer(track.toStdString()));
     if (layer && !layer->getGeometries().empty()) {
-        const auto line =
-            std::dynamic_pointer_cast<qmapcontrol::GeometryLineString>(layer->getGeometries().front());
+        const auto line = std::dynamic_pointer_cast<qmapcontrol::GeometryLineString>(
+            layer->getGeometries().front());
         result.online = int(line->points().size());
         result.onlineColour = line->pen().color();
     }
@@ -483,7 +484,8 @@ void TestStationHistory::realFilesDialog()
     action("actionHistorique")->trigger();
     answering.stop();
 
-    QCOMPARE(offered, (QStringList{records("0a1b2c3d4e5f_ALPHA.csv"), records("ffeeddccbbaa_BRAVO.csv")}));
+    QCOMPARE(offered, (QStringList{records("0a1b2c3d4e5f_ALPHA.csv"),
+                                   records("ffeeddccbbaa_BRAVO.csv")}));
     QCOMPARE(shown(KorvaneMainWindow::historyTrackName(alpha)).graph, 3);
     QCOMPARE(shown(KorvaneMainWindow::historyTrackName(bravo)).graph, 4);
 }
@@ -514,7 +516,8 @@ void TestStationHistory::gpxExport()
 
     QCOMPARE(proposed, records("0a1b2c3d4e5f_ALPHA.gpx"));
     const QString gpx = out.filePath("alpha.gpx");
-    QCOMPARE(fileBytes(gpx), fileBytes(QStringLiteral(KORVANE_TEST_DATA_DIR "/0a1b2c3d4e5f_ALPHA.gpx")));
+    QCOMPARE(fileBytes(gpx),
+             fileBytes(QStringLiteral(KORVANE_TEST_DATA_DIR "/0a1b2c3d4e5f_ALPHA.gpx")));
     QVERIFY(m_errors.isEmpty() && m_warnings.isEmpty());
     QCOMPARE(child<QStatusBar>("statusBar")->currentMessage(),
              QStringLiteral("Enregistrements de 0a1b2c3d4e5f exportés dans %1")
