@@ -60,19 +60,27 @@ bool GeoMapModel::loadMap(const QString &path)
 
 void GeoMapModel::addPoint(const QString &name, const MapPoint &point, const QPen &pen)
 {
-    append(name, &point, 1, pen);
+    append(name, &point, 1, pen, false);
 }
 
 void GeoMapModel::addPoints(const QString &name, const QVector<MapPoint> &points,
                             const QPen &pen)
 {
-    append(name, points.constData(), points.size(), pen);
+    append(name, points.constData(), points.size(), pen, true);
 }
 
-void GeoMapModel::append(const QString &name, const MapPoint *points, int count, const QPen &pen)
+void GeoMapModel::append(const QString &name, const MapPoint *points, int count, const QPen &pen,
+                         bool batch)
 {
     if (count <= 0)
         return;
+    if (batch && m_cacheValid) {
+        size_t held = 0;
+        for (const MapTrack &track : m_tracks)
+            held += size_t(track.points.size());
+        if (size_t(count) >= held)
+            m_cacheValid = false;
+    }
     auto it = std::find_if(m_tracks.begin(), m_tracks.end(),
                            [&name](const MapTrack &t) { return t.name == name; });
     if (it == m_tracks.end()) {

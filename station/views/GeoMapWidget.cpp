@@ -85,7 +85,21 @@ void GeoMapWidget::addTrack(const QString &id, const QVector<QPointF> &positions
         points.append(point);
     }
     m_model.addPoints(id, points, color);
-    RefreshMap();
+    queueRefresh();
+}
+
+void GeoMapWidget::queueRefresh()
+{
+    if (m_refreshQueued)
+        return;
+    m_refreshQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_refreshQueued = false;
+            RefreshMap();
+        },
+        Qt::QueuedConnection);
 }
 
 void GeoMapWidget::removeTracks(const QStringList &ids)
