@@ -4,6 +4,7 @@
 #include "LogCategories.h"
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QPainter>
 #include <QPointF>
 #include <QtGlobal>
@@ -279,11 +280,16 @@ QPixmap GeoMapModel::renderLegend() const
     if (m_legendValid)
         return m_legend;
     const int n = int(m_tracks.size());
-    QPixmap legend(200, 16 * n + 10);
+    QFont font;
+    font.setPointSize(10);
+    // 200 pixels wide, more when a name needs it (a history track's, "SERIAL (historique)").
+    const QFontMetrics metrics(font);
+    int width = 200;
+    for (const MapTrack &track : m_tracks)
+        width = qMax(width, 25 + metrics.horizontalAdvance(track.name) + 4);
+    QPixmap legend(width, 16 * n + 10);
     legend.fill(Qt::transparent);
     QPainter painter(&legend);
-    QFont font = painter.font();
-    font.setPointSize(10);
     painter.setFont(font);
     for (int i = 0; i < n; ++i) {
         const MapTrack &track = m_tracks[size_t(i)];

@@ -49,7 +49,8 @@ public:
         QRect area;
     };
     PictureChanges takePictureChanges();
-    // One line per track: its pen, a dot and its name. Kept until the tracks change.
+    // One line per track: its pen, a dot and its name; 200 pixels wide, or as wide as the longest
+    // name needs. Kept until the tracks change.
     QPixmap renderLegend() const;
 
     const std::vector<MapTrack> &tracks() const { return m_tracks; }

@@ -528,6 +528,21 @@ private slots:
         QCOMPARE(legend.pixelColor(3, 9), QColor(Qt::red));
         QCOMPARE(legend.pixelColor(3, 23), QColor(Qt::blue));
         QCOMPARE(legend.pixelColor(3, 16).alpha(), 0);
+
+        // A name longer than the legend's width widens it to the name's end.
+        const QString longName = QStringLiteral("0a1b2c3d4e5f (historique), trace du matin");
+        model.addPoint(longName, at(3, 3), QPen(Qt::black));
+        const QImage wide = model.renderLegend().toImage();
+        QCOMPARE(wide.height(), 58);
+        QFont font;
+        font.setPointSize(10);
+        const int textEnd = 25 + QFontMetrics(font).horizontalAdvance(longName);
+        QVERIFY2(wide.width() >= textEnd && wide.width() <= textEnd + 8,
+                 qPrintable(QStringLiteral("%1 for %2").arg(wide.width()).arg(textEnd)));
+        int inked = 0;
+        for (int x = 25; x < wide.width(); ++x)
+            inked = wide.pixelColor(x, 9 + 28).alpha() > 0 ? x : inked;
+        QVERIFY(inked > 200);
     }
 };
 
