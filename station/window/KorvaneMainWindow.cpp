@@ -974,6 +974,15 @@ void KorvaneMainWindow::exportGpx(const QString &serial, const QString &name)
         return;
     if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".gpx");
+    // The records themselves are never written over.
+    for (const QString &records : qAsConst(paths)) {
+        if (QFileInfo(records).canonicalFilePath() == QFileInfo(path).canonicalFilePath()) {
+            errorBox(this, tr("Erreur"),
+                     tr("Le fichier %1 est un fichier d'enregistrements : il n'est pas remplacé.")
+                         .arg(QDir::toNativeSeparators(path)));
+            return;
+        }
+    }
 
     QString reason;
     if (!RecordsGpx::write(path, base, result.tracks.front().rows, &reason)) {

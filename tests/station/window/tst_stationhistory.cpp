@@ -571,6 +571,16 @@ void TestStationHistory::gpxExportRefused()
     QVERIFY(m_errors[1].startsWith(QStringLiteral("Le fichier %1 n'a pas pu être écrit : ")
                                        .arg(QDir::toNativeSeparators(answer))));
     QVERIFY(QDir(out.path()).isEmpty());
+    // Never over the records themselves.
+    const QString records = dataStorageDirectory() + QStringLiteral("/0a1b2c3d4e5f_ALPHA.csv");
+    const QByteArray kept = fileBytes(records);
+    answer = records;
+    exportFromMenu(alpha);
+    QCOMPARE(m_errors.size(), 4);
+    QCOMPARE(m_errors[3], QStringLiteral("Le fichier %1 est un fichier d'enregistrements : il "
+                                         "n'est pas remplacé.")
+                              .arg(QDir::toNativeSeparators(records)));
+    QCOMPARE(fileBytes(records), kept);
 
     // No menu away from the entries.
     emit list()->customContextMenuRequested(QPoint(5, list()->viewport()->height() - 5));
