@@ -1,7 +1,7 @@
 // Records files read back as tracks: the files of one beacon (two names and a recovery file)
 // merged in time order, what became of each file, which file belongs to which beacon, the files
 // written on a given day, and a beacon's records exported as GPX (golden file, read back by
-// gpsbabel, files that cannot be written).
+// gpsbabel).
 #include "GpsbabelReader.h"
 #include "RecordsGpx.h"
 #include "RecordsHistory.h"
@@ -60,7 +60,6 @@ private slots:
     void beaconOfFile();
     void filesOfBeaconAndDay();
     void gpxExport();
-    void gpxExportNotWritten();
 };
 
 void TestRecordsHistory::beaconFilesMerged()
@@ -223,27 +222,6 @@ void TestRecordsHistory::gpxExport()
         if (read.time.isValid())
             QCOMPARE(read.time.toSecsSinceEpoch(), row.seconds);
     }
-}
-
-void TestRecordsHistory::gpxExportNotWritten()
-{
-    const auto rows = RecordsHistory::read(alphaFiles).tracks.front().rows;
-    QTemporaryDir dir;
-    QString error;
-    QVERIFY(!RecordsGpx::write(dir.filePath("gone/track.gpx"), "track", rows, &error));
-    QVERIFY(!error.isEmpty());
-
-    if (!QFile::exists("/dev/full"))
-        return;
-    // A disk full before the end: no half file is left.
-    std::vector<RecordsFileParser::Row> many;
-    for (int i = 0; i < 2000; ++i)
-        many.insert(many.end(), rows.begin(), rows.end());
-    QVERIFY(QFile::link("/dev/full", dir.filePath("full.gpx")));
-    error.clear();
-    QVERIFY(!RecordsGpx::write(dir.filePath("full.gpx"), "track", many, &error));
-    QVERIFY(!error.isEmpty());
-    QVERIFY(!QFileInfo::exists(dir.filePath("full.gpx")));
 }
 
 QTEST_GUILESS_MAIN(TestRecordsHistory)
