@@ -1,7 +1,8 @@
-// Records files read back as tracks: the files of one beacon (two names and a recovery file)
-// merged in time order, what became of each file, which file belongs to which beacon, the files
-// written on a given day, and a beacon's records exported as GPX (golden file, read back by
-// gpsbabel).
+// Records files read back: the files the station writes read exactly, other files told apart by
+// their first line, each row that does not read reported by its line while the others are kept;
+// the files of one beacon (two names and a recovery file) merged in time order, what became of each
+// file, the files of a beacon and of a day; a beacon's records exported as GPX (golden file, read
+// back by gpsbabel).
 #include "GpsbabelReader.h"
 #include "RecordsGpx.h"
 #include "RecordsHistory.h"
@@ -13,18 +14,16 @@
 
 #include <cmath>
 
-Q_DECLARE_METATYPE(RecordsHistory::Outcome)
+Q_DECLARE_METATYPE(RecordsFileParser::Kind)
 
 namespace
 {
+const QByteArray header = RecordsFileParser::header();
 const QString historyData = QStringLiteral(KORVANE_TEST_DATA_DIR "/history/");
 // The three files of beacon 0a1b2c3d4e5f, which was called ALPHA, then BRAVO, then ALPHA again.
 const QStringList alphaFiles = {historyData + "0a1b2c3d4e5f_ALPHA.csv",
                                 historyData + "0a1b2c3d4e5f_ALPHA_recuperation.csv",
                                 historyData + "0a1b2c3d4e5f_BRAVO.csv"};
-// Seconds after 10:00:00 of the rows of those files in report order; -1 for the row without a
-// date, which stays after the row before it in its file.
-const QList<int> alphaTimes = {0, 2, 4, 6, 8, 10, 12, -1, 16};
 
 QByteArray fileBytes(const QString &path)
 {
@@ -32,19 +31,18 @@ QByteArray fileBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
+bool writeFile(const QString &path, const QByteArray &bytes, const QDateTime &written = {})
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush())
+        return false;
+    return !written.isValid() || file.setFileTime(written, QFileDevice::FileModificationTime);
 }
 
-QList<int> secondsAfterTen(const std::vector<RecordsFileParser::Row> &rows)
+qint64 utcSeconds(int year, int month, int day, int hour, int minute, int second)
 {
-    const qint64 ten = QDateTime(QDate(2024, 2, 1), QTime(10, 0), Qt::UTC).toSecsSinceEpoch();
-    QList<int> times;
-    for (const RecordsFileParser::Row &row : rows)
-        times << (row.seconds == RecordsFileParser::noTime ? -1 : int(row.seconds - ten));
-    return times;
+    return QDateTime(QDate(year, month, day), QTime(hour, minute, second), Qt::UTC)
+        .toSecsSinceEpoch();
 }
 }
 
@@ -53,104 +51,166 @@ class TestRecordsHistory : public QObject
     Q_OBJECT
 
 private slots:
+    void stationFilesReadBack();
+    void firstLine_data();
+    void firstLine();
+    void rows_data();
+    void rows();
+    void badRowsReportedByLine();
     void beaconFilesMerged();
-    void eachFileReported_data();
     void eachFileReported();
-    void beaconOfFile_data();
-    void beaconOfFile();
     void filesOfBeaconAndDay();
     void gpxExport();
 };
 
+void TestRecordsHistory::stationFilesReadBack()
+{
+    // Files the station wrote in the records tests, every kind of row among them.
+    const QString folder = QStringLiteral(KORVANE_TEST_DATA_DIR "/records/expected/");
+    for (const QString &name : QDir(folder).entryList({"*.csv"}, QDir::Files)) {
+        const QByteArray bytes = fileBytes(folder + name);
+        const RecordsFileParser::Result result = RecordsFileParser::parse(bytes);
+        QCOMPARE(result.kind, RecordsFileParser::Kind::Records);
+        QVERIFY2(result.badLines.empty(), qPrintable(name));
+        QCOMPARE(int(result.rows.size()), bytes.count('\n') - 1);
+    }
+    const auto rows = RecordsFileParser::parse(fileBytes(folder + "0a1b2c3d4e5f_ALPHA.csv")).rows;
+    QCOMPARE(rows[0].seconds, utcSeconds(2026, 12, 6, 13, 5, 9));
+    QCOMPARE(rows[0].latitude, 35.6078);
+    QCOMPARE(rows[0].longitude, 139.9016);
+    QCOMPARE(rows[0].rssi, -157);
+    QCOMPARE(rows[1].latitude, -45.0);
+    // A report without a position.
+    QVERIFY(std::isnan(rows[2].latitude) && std::isnan(rows[2].longitude));
+    QCOMPARE(rows[2].snr, -3);
+}
+
+void TestRecordsHistory::firstLine_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<RecordsFileParser::Kind>("kind");
+    QTest::addColumn<int>("rows");
+    const QByteArray row("06/12/2026 13:05:09;35.6078;139.9016;-157;0\r\n");
+    const QByteArray bare = header.left(header.size() - 2);
+    QTest::newRow("header alone") << header << RecordsFileParser::Kind::Records << 0;
+    QTest::newRow("header cut short") << bare << RecordsFileParser::Kind::Records << 0;
+    QTest::newRow("byte order mark and bare line ends")
+        << "\xEF\xBB\xBF" + bare + "\n" + row.left(row.size() - 2) + "\n"
+        << RecordsFileParser::Kind::Records << 1;
+    QTest::newRow("no byte") << QByteArray() << RecordsFileParser::Kind::Empty << 0;
+    QTest::newRow("module track")
+        << QByteArray("Temps;Latitude (degr\xC3\xA9s d\xC3\xA9\x63imaux);Altitude (m)\r\n")
+        << RecordsFileParser::Kind::NotRecords << 0;
+    QTest::newRow("header and more") << bare + ";Note\r\n" + row
+                                     << RecordsFileParser::Kind::NotRecords << 0;
+    QTest::newRow("rows only") << row + row << RecordsFileParser::Kind::NotRecords << 0;
+}
+
+void TestRecordsHistory::firstLine()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(RecordsFileParser::Kind, kind);
+    QFETCH(int, rows);
+    const RecordsFileParser::Result result = RecordsFileParser::parse(bytes);
+    QCOMPARE(result.kind, kind);
+    QCOMPARE(int(result.rows.size()), rows);
+}
+
+void TestRecordsHistory::rows_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<qint64>("seconds"); // -1: the row does not read
+    QTest::newRow("leap day") << QByteArray("29/02/2024 23:59:59;45.2058;6.2083;-60;5")
+                              << utcSeconds(2024, 2, 29, 23, 59, 59);
+    QTest::newRow("no date") << QByteArray(";45.2058;6.2083;-60;5") << RecordsFileParser::noTime;
+    QTest::newRow("not a day of 2023") << QByteArray("29/02/2023 10:00:00;45.2;6.2;-60;5") << -1LL;
+    QTest::newRow("hour 24") << QByteArray("01/02/2024 24:00:00;45.2;6.2;-60;5") << -1LL;
+    QTest::newRow("two-digit year") << QByteArray("01/02/24 12:00:00;45.2;6.2;-60;5") << -1LL;
+    QTest::newRow("decimal comma") << QByteArray("01/02/2024 12:00:00;45,2;6.2;-60;5") << -1LL;
+    QTest::newRow("infinite") << QByteArray("01/02/2024 12:00:00;45.2;inf;-60;5") << -1LL;
+    QTest::newRow("fractional RSSI") << QByteArray("01/02/2024 12:00:00;45.2;6.2;-60.5;5") << -1LL;
+    QTest::newRow("field missing") << QByteArray("01/02/2024 12:00:00;45.2;6.2;-60") << -1LL;
+    QTest::newRow("field more") << QByteArray("01/02/2024 12:00:00;45.2;6.2;-60;5;") << -1LL;
+}
+
+void TestRecordsHistory::rows()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(qint64, seconds);
+    RecordsFileParser::Row row{};
+    QCOMPARE(RecordsFileParser::parseRow(text.constData(), text.size(), &row), seconds != -1);
+    if (seconds != -1)
+        QCOMPARE(row.seconds, seconds);
+}
+
+void TestRecordsHistory::badRowsReportedByLine()
+{
+    // A blank line and a total another program put in, and writing cut off mid-row.
+    const QByteArray bytes = header + "01/02/2024 12:00:00;45.2058;6.2083;-60;5\r\n\r\n"
+                             + "01/02/2024 12:00:02;45.2059;6.2084;-61;4\r\nTotal;;;;\r\n"
+                             + "01/02/2024 12:00:04;45.2060;6.2085;-62;3\r\n"
+                             + "01/02/2024 12:00:06;45.2";
+    const RecordsFileParser::Result result = RecordsFileParser::parse(bytes);
+    QCOMPARE(result.badLines, (std::vector<int>{3, 5, 7}));
+    QCOMPARE(int(result.rows.size()), 3);
+    QCOMPARE(result.rows[2].rssi, -62);
+    // The last row without its line end is a whole row.
+    QCOMPARE(int(RecordsFileParser::parse(bytes.left(bytes.lastIndexOf('\n') - 1)).rows.size()), 3);
+}
+
 void TestRecordsHistory::beaconFilesMerged()
 {
-    // In any order of the files, and with a beacon of its own between them.
+    // In any order of the files, and with a beacon of its own among them.
     const QString charlie = historyData + "ffeeddccbbaa_CHARLIE.csv";
+    const qint64 ten = utcSeconds(2024, 2, 1, 10, 0, 0);
     for (const QStringList &paths :
          {alphaFiles, QStringList{alphaFiles[2], charlie, alphaFiles[0], alphaFiles[1]}}) {
         const RecordsHistory::Result result = RecordsHistory::read(paths);
-        QCOMPARE(result.files.size(), paths.size());
+        const RecordsHistory::Track &merged = result.tracks.front();
+        QCOMPARE(merged.beacon, QStringLiteral("0a1b2c3d4e5f"));
+        // Seconds after 10:00; the row without a date stays after the row before it in its file.
+        QList<qint64> times;
+        for (const RecordsFileParser::Row &row : merged.rows)
+            times << (row.seconds == RecordsFileParser::noTime ? -1 : row.seconds - ten);
+        QCOMPARE(times, (QList<qint64>{0, 2, 4, 6, 8, 10, 12, -1, 16}));
         QCOMPARE(int(result.tracks.size()), paths.contains(charlie) ? 2 : 1);
-        const RecordsHistory::Track &alpha = result.tracks.front().beacon == "0a1b2c3d4e5f"
-                                                 ? result.tracks.front()
-                                                 : result.tracks.back();
-        QCOMPARE(alpha.beacon, QStringLiteral("0a1b2c3d4e5f"));
-        QCOMPARE(secondsAfterTen(alpha.rows), alphaTimes);
-        QVERIFY(std::isnan(alpha.rows[6].latitude));
-        QCOMPARE(alpha.rows[7].latitude, 45.2072);
     }
-    // A beacon comes first where its first file comes.
-    const RecordsHistory::Result result = RecordsHistory::read({charlie, alphaFiles[0]});
-    QCOMPARE(result.tracks.front().beacon, QStringLiteral("ffeeddccbbaa"));
-    QCOMPARE(int(result.tracks.front().rows.size()), 3);
-}
-
-void TestRecordsHistory::eachFileReported_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<RecordsHistory::Outcome>("outcome");
-    QTest::addColumn<int>("rows");
-    QTest::addColumn<int>("skipped");
-    QTest::addColumn<int>("firstSkippedLine");
-
-    const QByteArray header = RecordsFileParser::header();
-    QTest::newRow("partly readable") << "ffeeddccbbaa_CHARLIE.csv"
-                                     << fileBytes(historyData + "ffeeddccbbaa_CHARLIE.csv")
-                                     << RecordsHistory::Outcome::Read << 3 << 2 << 4;
-    QTest::newRow("module track") << "TRK1_0123456789AB_061220_093015.000.csv"
-                                  << QByteArray("Temps;Latitude;Longitude;Altitude (m)\r\n")
-                                  << RecordsHistory::Outcome::NotRecords << 0 << 0 << 0;
-    QTest::newRow("empty") << "0a1b2c3d4e5f_X.csv" << QByteArray()
-                           << RecordsHistory::Outcome::Empty << 0 << 0 << 0;
-    QTest::newRow("header only") << "0a1b2c3d4e5f_X.csv" << header
-                                 << RecordsHistory::Outcome::NoRow << 0 << 0 << 0;
-    QTest::newRow("no readable row") << "0a1b2c3d4e5f_X.csv" << header + "a;b;c;d;e\r\nf\r\n"
-                                     << RecordsHistory::Outcome::NoReadableRow << 0 << 2 << 2;
+    QCOMPARE(RecordsHistory::read({charlie, alphaFiles[0]}).tracks.front().beacon,
+             QStringLiteral("ffeeddccbbaa"));
+    // A file named otherwise is a track of its own name.
+    QCOMPARE(RecordsHistory::beaconOf("/data/0A1B2C3D4E5F_.csv"), QStringLiteral("0A1B2C3D4E5F"));
+    QCOMPARE(RecordsHistory::beaconOf("/data/0a1b2c3d4e5_X.csv"), QStringLiteral("0a1b2c3d4e5_X"));
+    QCOMPARE(RecordsHistory::beaconOf("/data/course du 3 mai.csv"),
+             QStringLiteral("course du 3 mai"));
 }
 
 void TestRecordsHistory::eachFileReported()
 {
-    QFETCH(QString, name);
-    QFETCH(QByteArray, bytes);
-    QFETCH(RecordsHistory::Outcome, outcome);
-    QFETCH(int, rows);
-    QFETCH(int, skipped);
-    QFETCH(int, firstSkippedLine);
     QTemporaryDir dir;
-    QVERIFY(writeFile(dir.filePath(name), bytes));
-    // And a file that is not there: the others are read all the same.
+    QVERIFY(writeFile(dir.filePath("sheet.csv"), "Nom;Heure\r\n"));
+    QVERIFY(writeFile(dir.filePath("empty.csv"), QByteArray()));
+    QVERIFY(writeFile(dir.filePath("header.csv"), header));
+    QVERIFY(writeFile(dir.filePath("garbled.csv"), header + "a;b;c;d;e\r\nf\r\n"));
+    const QStringList names = {"gone.csv", "sheet.csv", "empty.csv", "header.csv", "garbled.csv"};
+    QStringList paths;
+    for (const QString &name : names)
+        paths << dir.filePath(name);
+    // The others are read all the same.
     const RecordsHistory::Result result =
-        RecordsHistory::read({dir.filePath("gone.csv"), dir.filePath(name)});
-    QCOMPARE(result.files.size(), 2);
-    QCOMPARE(result.files[0].outcome, RecordsHistory::Outcome::Unreadable);
+        RecordsHistory::read(paths + QStringList{historyData + "ffeeddccbbaa_CHARLIE.csv"});
+    using Outcome = RecordsHistory::Outcome;
+    const Outcome outcomes[] = {Outcome::Unreadable, Outcome::NotRecords, Outcome::Empty,
+                                Outcome::NoRow, Outcome::NoReadableRow, Outcome::Read};
+    QCOMPARE(result.files.size(), 6);
+    for (int i = 0; i < 6; ++i)
+        QVERIFY2(result.files[i].outcome == outcomes[i], qPrintable(result.files[i].path));
     QVERIFY(!result.files[0].reason.isEmpty());
-    const RecordsHistory::FileReport &report = result.files[1];
-    QCOMPARE(report.path, dir.filePath(name));
-    QCOMPARE(report.outcome, outcome);
-    QCOMPARE(report.rows, rows);
-    QCOMPARE(report.skipped, skipped);
-    QCOMPARE(report.firstSkippedLine, firstSkippedLine);
-    QCOMPARE(int(result.tracks.size()), rows > 0 ? 1 : 0);
-}
-
-void TestRecordsHistory::beaconOfFile_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("beacon");
-    QTest::newRow("records") << "/data/0a1b2c3d4e5f_ALPHA.csv" << "0a1b2c3d4e5f";
-    QTest::newRow("unnamed beacon") << "/data/0A1B2C3D4E5F_.csv" << "0A1B2C3D4E5F";
-    QTest::newRow("recovery") << "0a1b2c3d4e5f_ALPHA_recuperation.csv" << "0a1b2c3d4e5f";
-    QTest::newRow("eleven digits") << "/data/0a1b2c3d4e5_ALPHA.csv" << "0a1b2c3d4e5_ALPHA";
-    QTest::newRow("no underscore") << "/data/0a1b2c3d4e5f.csv" << "0a1b2c3d4e5f";
-    QTest::newRow("renamed by the user") << "/data/course du 3 mai.csv" << "course du 3 mai";
-}
-
-void TestRecordsHistory::beaconOfFile()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, beacon);
-    QCOMPARE(RecordsHistory::beaconOf(path), beacon);
+    QCOMPARE(result.files[4].firstSkippedLine, 2);
+    // Partly readable: its rows, and how many lines were skipped from which on.
+    QCOMPARE(result.files[5].rows, 3);
+    QCOMPARE(result.files[5].skipped, 2);
+    QCOMPARE(result.files[5].firstSkippedLine, 4);
+    QCOMPARE(int(result.tracks.size()), 1);
 }
 
 void TestRecordsHistory::filesOfBeaconAndDay()
@@ -159,47 +219,29 @@ void TestRecordsHistory::filesOfBeaconAndDay()
     const QByteArray records = fileBytes(alphaFiles[0]);
     const QDateTime now = QDateTime::currentDateTime();
     const QDateTime yesterday = now.addDays(-1);
-    const struct
-    {
-        const char *name;
-        QByteArray bytes;
-        QDateTime written;
-    } files[] = {
-        {"0a1b2c3d4e5f_ALPHA.csv", records, now},
-        {"0A1B2C3D4E5F_BRAVO.csv", records, yesterday},
-        {"0a1b2c3d4e5f_ALPHA_recuperation.csv", records, now},
-        {"ffeeddccbbaa_CHARLIE.csv", records, now},
-        {"0a1b2c3d4e5f_notes.txt", records, now},
-        {"sheet.csv", "a;b;c\r\n", now},
-    };
-    for (const auto &file : files) {
-        QFile f(dir.filePath(file.name));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(file.bytes);
-        // Written out first: closing would write it later, and make it today's.
-        QVERIFY(f.flush());
-        QVERIFY(f.setFileTime(file.written, QFileDevice::FileModificationTime));
-    }
-    QVERIFY(QDir(dir.path()).mkdir("0a1b2c3d4e5f_folder.csv"));
+    QVERIFY(writeFile(dir.filePath("0a1b2c3d4e5f_ALPHA.csv"), records, now));
+    QVERIFY(writeFile(dir.filePath("0A1B2C3D4E5F_BRAVO.csv"), records, yesterday));
+    QVERIFY(writeFile(dir.filePath("0a1b2c3d4e5f_ALPHA_recuperation.csv"), records, now));
+    QVERIFY(writeFile(dir.filePath("ffeeddccbbaa_CHARLIE.csv"), records, now));
+    QVERIFY(writeFile(dir.filePath("0a1b2c3d4e5f_notes.txt"), records, now));
+    QVERIFY(writeFile(dir.filePath("sheet.csv"), "a;b;c\r\n", now));
 
     // Every name the beacon had, its serial in either case.
     QCOMPARE(RecordsHistory::filesOf(dir.path(), "0a1b2c3d4e5f"),
              (QStringList{"0A1B2C3D4E5F_BRAVO.csv", "0a1b2c3d4e5f_ALPHA.csv",
                           "0a1b2c3d4e5f_ALPHA_recuperation.csv"}));
-    // Today's records files, not other files of today.
+    // Records files of the day, not other files of the day.
     QCOMPARE(RecordsHistory::filesWrittenOn(dir.path(), now.date()),
              (QStringList{"0a1b2c3d4e5f_ALPHA.csv", "0a1b2c3d4e5f_ALPHA_recuperation.csv",
                           "ffeeddccbbaa_CHARLIE.csv"}));
     QCOMPARE(RecordsHistory::filesWrittenOn(dir.path(), yesterday.date()),
              QStringList{"0A1B2C3D4E5F_BRAVO.csv"});
-    QCOMPARE(RecordsHistory::filesWrittenOn(dir.filePath("missing"), now.date()), QStringList());
 }
 
 void TestRecordsHistory::gpxExport()
 {
     QTemporaryDir dir;
-    const RecordsHistory::Result history = RecordsHistory::read(alphaFiles);
-    const auto &rows = history.tracks.front().rows;
+    const auto rows = RecordsHistory::read(alphaFiles).tracks.front().rows;
     const QString path = dir.filePath("0a1b2c3d4e5f_ALPHA.gpx");
     QString error;
     QVERIFY(RecordsGpx::write(path, "0a1b2c3d4e5f_ALPHA", rows, &error));
@@ -218,9 +260,8 @@ void TestRecordsHistory::gpxExport()
         const GpsbabelReader::Point &read = points.at(point++);
         QCOMPARE(read.latitude, row.latitude);
         QCOMPARE(read.longitude, row.longitude);
-        QCOMPARE(read.time.isValid(), row.seconds != RecordsFileParser::noTime);
-        if (read.time.isValid())
-            QCOMPARE(read.time.toSecsSinceEpoch(), row.seconds);
+        QCOMPARE(read.time.isValid() ? read.time.toSecsSinceEpoch() : RecordsFileParser::noTime,
+                 row.seconds);
     }
 }
 
