@@ -26,6 +26,22 @@ DialogHooks::DialogHooks()
       }),
       openFilePrompt([](QWidget *parent, const QString &caption, const QString &directory, const QString &filter) {
           return QFileDialog::getOpenFileName(parent, caption, directory, filter);
+      }),
+      openFilesPrompt([](QWidget *parent, const QString &caption, const QString &directory,
+                         const QStringList &selected, const QString &filter) {
+          QFileDialog dialog(parent, caption, directory, filter);
+          dialog.setFileMode(QFileDialog::ExistingFiles);
+          // The desktop's own dialog may take a single file as chosen at first.
+          dialog.setOption(QFileDialog::DontUseNativeDialog);
+          // Several names chosen at once are written quoted, as the dialog writes a selection.
+          if (selected.size() == 1)
+              dialog.selectFile(selected.first());
+          else if (selected.size() > 1)
+              dialog.selectFile(QLatin1Char('"') + selected.join(QStringLiteral("\" \"")) + QLatin1Char('"'));
+          return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
+      }),
+      saveFilePrompt([](QWidget *parent, const QString &caption, const QString &path, const QString &filter) {
+          return QFileDialog::getSaveFileName(parent, caption, path, filter);
       })
 {
 }

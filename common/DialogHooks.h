@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -24,6 +25,13 @@ public:
     // A file to open; a null text when cancelled.
     using OpenFilePrompt = std::function<QString(QWidget *parent, const QString &caption,
                                                  const QString &directory, const QString &filter)>;
+    // Files to open in `directory`, those named in `selected` chosen at first; none when cancelled.
+    using OpenFilesPrompt = std::function<QStringList(QWidget *parent, const QString &caption,
+                                                      const QString &directory, const QStringList &selected,
+                                                      const QString &filter)>;
+    // Where to write a file, proposing `path`; a null text when cancelled.
+    using SaveFilePrompt = std::function<QString(QWidget *parent, const QString &caption,
+                                                 const QString &path, const QString &filter)>;
 
     DialogHooks();
 
@@ -33,4 +41,6 @@ public:
     Question questionBox;             // QMessageBox::question, Yes and No buttons
     DirectoryPrompt directoryPrompt;  // QFileDialog::getExistingDirectory, folders only
     OpenFilePrompt openFilePrompt;    // QFileDialog::getOpenFileName
+    OpenFilesPrompt openFilesPrompt;  // Qt's own file dialog, several existing files
+    SaveFilePrompt saveFilePrompt;    // QFileDialog::getSaveFileName
 };

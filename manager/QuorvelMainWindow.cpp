@@ -4,6 +4,7 @@
 #include "QuorvelMainWindow.h"
 #include "ui_QuorvelMainWindow.h"
 
+#include "GpxWriter.h"
 #include "USBCommunicator.h"
 #include "USBDetector.h"
 #include "USBDeviceListWidgetItem.h"
@@ -127,6 +128,7 @@ void QuorvelMainWindow::updateControls()
     ui->pushButton_2->setEnabled(!busy);
     ui->pushButton_3->setEnabled(!busy && selectedCount > 0);
     ui->pushButton_4->setEnabled(!busy && selectedCount == 1);
+    ui->checkBoxGpx->setEnabled(!busy);
 }
 
 void QuorvelMainWindow::addDevice(USBDeviceDesc devDesc)
@@ -204,6 +206,11 @@ void QuorvelMainWindow::on_pushButton_3_clicked()
     }
     busy = true;
     updateControls();
+    // Set before the request is queued, and not changed until it has ended: the worker calls it
+    // on its thread. The same writer as quorvel-cli's, with the program's name.
+    gpxWriter.reset(ui->checkBoxGpx->isChecked() ? new GpxWriter(QStringLiteral("Quorvel"))
+                                                  : nullptr);
+    communicator->setTrackObserver(gpxWriter.get());
     emit saveData(selectedDescriptors(), outDirectory);
 }
 
@@ -310,6 +317,14 @@ void QuorvelMainWindow::saveAllFinished(QList<USBDeviceDesc>)
     qCDebug(lcManagerWindow, "saveAllFinished\n");
     busy = false;
     updateControls();
+    if (gpxWriter && !gpxWriter->failedFiles().isEmpty()) {
+        QStringList files;
+        for (const QString &file : gpxWriter->failedFiles())
+            files << QDir::toNativeSeparators(file);
+        dialogHooks.errorBox(this, tr("Erreur"),
+                 tr("Ces fichiers GPX n'ont pas pu être écrits :\n%1")
+                     .arg(files.join(QLatin1Char('\n'))));
+    }
 }
 
 void QuorvelMainWindow::memoryState(USBDeviceDesc dev, MemoryState state)

@@ -13,6 +13,9 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <memory>
+
+class GpxWriter;
 class QTimer;
 class USBCommunicator;
 class USBDetector;
@@ -85,4 +88,7 @@ private:
     // Why the download that fails next failed (the worker says it just before saveFailed).
     DownloadFailure lastFailure;
     DialogHooks dialogHooks;
+    // The GPX files of the download under way, when the "GPX" box was checked at its start. The
+    // worker writes them on its thread; the window reads what became of them once it has ended.
+    std::unique_ptr<GpxWriter> gpxWriter;
 };

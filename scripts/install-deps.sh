@@ -15,13 +15,14 @@ packages=(
 )
 
 # Further lists, named on the command line: "tests" adds the MinGW-w64 cross-compiler of the
-# Windows backend's compile check (about 270 MB) and umockdev, under which the USB backend is tested;
+# Windows backend's compile check (about 270 MB), umockdev, under which the USB backend is tested,
+# and gpsbabel, the GPX reader that reads back the GPX files both programs write;
 # "fuzz" clang and libFuzzer (scripts/fuzz.sh); "package" what scripts/package.sh needs (manual
 # pages from --help, dpkg-shlibdeps and the file command it relies on); "package-checks" the
 # validators, lintian and the X server of scripts/check-package.sh.
 for list in "$@"; do
   case "$list" in
-    tests) packages+=(g++-mingw-w64-x86-64 umockdev libumockdev-dev) ;;
+    tests) packages+=(g++-mingw-w64-x86-64 umockdev libumockdev-dev gpsbabel) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     package) packages+=(help2man dpkg-dev file) ;;
     package-checks) packages+=(desktop-file-utils appstream lintian xvfb xauth x11-utils) ;;

@@ -6,6 +6,7 @@
 #include "BeaconItem.h"
 #include "DataStorage.h"
 #include "GpsCoords.h"
+#include "RecordsFileParser.h"
 #include "RecordsModel.h"
 #include "RecordsRecovery.h"
 
@@ -34,9 +35,6 @@ QString timeText(const QDateTime &time, const QString &format)
 {
     return QLocale::c().toString(time, format);
 }
-
-const char *const recordsHeader =
-    "Temps;Latitude (degrés décimaux);Longitude (degrés décimaux);RSSI (dBm);SNR (dB)\r\n";
 
 QString translated(const char *text)
 {
@@ -234,7 +232,7 @@ bool BeaconListWidgetItem::flush(PendingRecords &pending)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return false;
     if (!existed && !pending.headerQueued) {
-        pending.headerOwed = QByteArray(recordsHeader);
+        pending.headerOwed = RecordsFileParser::header();
         pending.headerQueued = true;
     }
     QByteArray bytes = pending.headerOwed;

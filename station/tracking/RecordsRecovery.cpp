@@ -2,6 +2,8 @@
 // their header when new, and written in one go so that a file never ends in half a row.
 #include "RecordsRecovery.h"
 
+#include "RecordsFileParser.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,9 +11,6 @@
 
 namespace
 {
-const char *const recordsHeader =
-    "Temps;Latitude (degrés décimaux);Longitude (degrés décimaux);RSSI (dBm);SNR (dB)\r\n";
-
 // Beacon names hold at most 8 characters, so no records file is ever called like this.
 const QString recoverySuffix = QStringLiteral("_recuperation.csv");
 
@@ -44,7 +43,7 @@ bool RecordsRecovery::append(const QString &path, const QByteArray &bytes)
     const bool existed = file.exists();
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return false;
-    const QByteArray all = existed ? bytes : QByteArray(recordsHeader) + bytes;
+    const QByteArray all = existed ? bytes : RecordsFileParser::header() + bytes;
     if (file.write(all) == all.size())
         return true;
     // A short write leaves what did go; the rows stay owed as a whole.

@@ -4,6 +4,7 @@
 #include "LogCategories.h"
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QPainter>
 #include <QPointF>
 #include <QtGlobal>
@@ -60,19 +61,27 @@ bool GeoMapModel::loadMap(const QString &path)
 
 void GeoMapModel::addPoint(const QString &name, const MapPoint &point, const QPen &pen)
 {
-    append(name, &point, 1, pen);
+    append(name, &point, 1, pen, false);
 }
 
 void GeoMapModel::addPoints(const QString &name, const QVector<MapPoint> &points,
                             const QPen &pen)
 {
-    append(name, points.constData(), points.size(), pen);
+    append(name, points.constData(), points.size(), pen, true);
 }
 
-void GeoMapModel::append(const QString &name, const MapPoint *points, int count, const QPen &pen)
+void GeoMapModel::append(const QString &name, const MapPoint *points, int count, const QPen &pen,
+                         bool batch)
 {
     if (count <= 0)
         return;
+    if (batch && m_cacheValid) {
+        size_t held = 0;
+        for (const MapTrack &track : m_tracks)
+            held += size_t(track.points.size());
+        if (size_t(count) >= held)
+            m_cacheValid = false;
+    }
     auto it = std::find_if(m_tracks.begin(), m_tracks.end(),
                            [&name](const MapTrack &t) { return t.name == name; });
     if (it == m_tracks.end()) {
@@ -271,11 +280,16 @@ QPixmap GeoMapModel::renderLegend() const
     if (m_legendValid)
         return m_legend;
     const int n = int(m_tracks.size());
-    QPixmap legend(200, 16 * n + 10);
+    QFont font;
+    font.setPointSize(10);
+    // 200 pixels wide, more when a name needs it (a history track's, "SERIAL (historique)").
+    const QFontMetrics metrics(font);
+    int width = 200;
+    for (const MapTrack &track : m_tracks)
+        width = qMax(width, 25 + metrics.horizontalAdvance(track.name) + 4);
+    QPixmap legend(width, 16 * n + 10);
     legend.fill(Qt::transparent);
     QPainter painter(&legend);
-    QFont font = painter.font();
-    font.setPointSize(10);
     painter.setFont(font);
     for (int i = 0; i < n; ++i) {
         const MapTrack &track = m_tracks[size_t(i)];

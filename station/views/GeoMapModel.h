@@ -28,7 +28,9 @@ public:
     // was (image().lastError() says why).
     bool loadMap(const QString &path);
     void addPoint(const QString &name, const MapPoint &point, const QPen &pen);
-    // Appends positions in order, as that many addPoint calls would.
+    // Appends positions in order, as that many addPoint calls would. A batch of at least as many
+    // positions as were held before it is not drawn into the cached picture: the next render draws
+    // everything anew, each pixel once, which costs less than drawing so many one by one.
     void addPoints(const QString &name, const QVector<MapPoint> &points, const QPen &pen);
     void removeTrack(const QString &name);
 
@@ -47,14 +49,16 @@ public:
         QRect area;
     };
     PictureChanges takePictureChanges();
-    // One line per track: its pen, a dot and its name. Kept until the tracks change.
+    // One line per track: its pen, a dot and its name; 200 pixels wide, or as wide as the longest
+    // name needs. Kept until the tracks change.
     QPixmap renderLegend() const;
 
     const std::vector<MapTrack> &tracks() const { return m_tracks; }
     const GeoTiffImage &image() const { return m_image; }
 
 private:
-    void append(const QString &name, const MapPoint *points, int count, const QPen &pen);
+    void append(const QString &name, const MapPoint *points, int count, const QPen &pen,
+                bool batch);
     void place(MapPoint &point) const;
     void extendBounds(int px, int py);
     void recomputeBounds();

@@ -73,6 +73,42 @@ void GeoMapWidget::Slot_BeaconMoved(const QString &id, const QDateTime &, const 
     RefreshMap();
 }
 
+void GeoMapWidget::addTrack(const QString &id, const QVector<QPointF> &positions,
+                            const QPen &color)
+{
+    QVector<MapPoint> points;
+    points.reserve(positions.size());
+    for (const QPointF &position : positions) {
+        MapPoint point;
+        point.lon = position.x();
+        point.lat = position.y();
+        points.append(point);
+    }
+    m_model.addPoints(id, points, color);
+    queueRefresh();
+}
+
+void GeoMapWidget::queueRefresh()
+{
+    if (m_refreshQueued)
+        return;
+    m_refreshQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_refreshQueued = false;
+            RefreshMap();
+        },
+        Qt::QueuedConnection);
+}
+
+void GeoMapWidget::removeTracks(const QStringList &ids)
+{
+    for (const QString &id : ids)
+        m_model.removeTrack(id);
+    RefreshMap();
+}
+
 void GeoMapWidget::Slot_BeaconDelete(const QString &id)
 {
     m_model.removeTrack(id);

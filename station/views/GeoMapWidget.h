@@ -8,8 +8,11 @@
 #include <QLabel>
 #include <QPen>
 #include <QPixmap>
+#include <QPointF>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
+#include <QVector>
 
 #include "GpsCoords.h"
 
@@ -32,6 +35,14 @@ public:
     int originX() const { return m_originX; }
     int originY() const { return m_originY; }
     const GeoMapModel &model() const { return m_model; }
+
+    // Appends many positions (longitude, latitude in decimal degrees) to a track at once, as that
+    // many Slot_BeaconMoved calls would; the picture is refreshed once control returns to the event
+    // loop, so that tracks taken one after the other, and a view change that follows, cost one
+    // drawing.
+    void addTrack(const QString &id, const QVector<QPointF> &positions, const QPen &color);
+    // Removes several tracks with a single refresh.
+    void removeTracks(const QStringList &ids);
 
 signals:
     // The view's origin and the largest origin, for the horizontal and the vertical scroll bar.
@@ -62,10 +73,12 @@ protected:
 
 private:
     const QPixmap *heldPixmap() const;
+    void queueRefresh();
 
     GeoMapModel m_model;
     // The legend that the picture shown holds.
     qint64 m_shownLegend = 0;
+    bool m_refreshQueued = false;
     double m_scale = 1.0;
     QTimer m_refreshTimer;
     int m_originX = 0;

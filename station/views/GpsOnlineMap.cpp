@@ -52,20 +52,50 @@ void GpsOnlineMap::beaconMoved(const QString &id, const QDateTime &time, const G
     const PointWorldCoord point(longitude, latitude);
 
     if (!line) {
-        auto layer = std::make_shared<LayerGeometry>(id.toStdString(), 0, 17, nullptr);
-        line = std::make_shared<GeometryLineString>(std::vector<PointWorldCoord>{point}, 0, 17);
-        QPen pen(color);
-        pen.setWidth(1);
-        line->setPen(pen);
-        line->setMetadata("ID", QVariant(id));
-        // One circle per position, drawn at the line's vertices rather than held one by one.
-        line->setVertexMarker(positionCircle(point, color));
-        layer->addGeometry(line, false);
-        lines.insert(id, line);
-        addLayer(layer, -1);
+        addLine(id, point, color);
         return;
     }
     line->addPoint(point);
+}
+
+std::shared_ptr<GeometryLineString> GpsOnlineMap::addLine(const QString &id,
+                                                          const PointWorldCoord &first,
+                                                          const QPen &color)
+{
+    auto layer = std::make_shared<LayerGeometry>(id.toStdString(), 0, 17, nullptr);
+    auto line = std::make_shared<GeometryLineString>(std::vector<PointWorldCoord>{first}, 0, 17);
+    QPen pen(color);
+    pen.setWidth(1);
+    line->setPen(pen);
+    line->setMetadata("ID", QVariant(id));
+    // One circle per position, drawn at the line's vertices rather than held one by one.
+    line->setVertexMarker(positionCircle(first, color));
+    layer->addGeometry(line, false);
+    lines.insert(id, line);
+    addLayer(layer, -1);
+    return line;
+}
+
+void GpsOnlineMap::addTrack(const QString &id, const QVector<QPointF> &positions,
+                            const QPen &color)
+{
+    std::vector<PointWorldCoord> points;
+    points.reserve(size_t(positions.size()));
+    // Positions without a fix are left out, as beaconMoved leaves them out.
+    for (const QPointF &position : positions) {
+        if (qIsNaN(position.x()) || qIsNaN(position.y()))
+            continue;
+        include(position.y(), position.x());
+        points.emplace_back(position.x(), position.y());
+    }
+    if (points.empty())
+        return;
+    std::shared_ptr<GeometryLineString> line = lines.value(id);
+    if (!line) {
+        line = addLine(id, points.front(), color);
+        points.erase(points.begin());
+    }
+    line->addPoints(points);
 }
 
 void GpsOnlineMap::beaconDeleted(const QString &id)

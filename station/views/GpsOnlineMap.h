@@ -9,7 +9,9 @@
 #include <QDateTime>
 #include <QMap>
 #include <QPen>
+#include <QPointF>
 #include <QString>
+#include <QVector>
 #include <memory>
 
 #include "GpsCoords.h"
@@ -27,6 +29,10 @@ public:
     double minimumLongitude() const { return minLongitude; }
     double maximumLongitude() const { return maxLongitude; }
 
+    // Appends many positions (longitude, latitude in decimal degrees) to a track at once, as that
+    // many beaconMoved calls would, with a single redraw request.
+    void addTrack(const QString &id, const QVector<QPointF> &positions, const QPen &color);
+
 public slots:
     void beaconMoved(const QString &id, const QDateTime &time, const GpsCoords &coords,
                      const QPen &color);
@@ -36,6 +42,9 @@ public slots:
 
 private:
     void include(double latitude, double longitude);
+    // A new track's layer with its line (through `first`, marked by circles in `color`).
+    std::shared_ptr<qmapcontrol::GeometryLineString>
+    addLine(const QString &id, const qmapcontrol::PointWorldCoord &first, const QPen &color);
 
     QMap<QString, std::shared_ptr<qmapcontrol::GeometryLineString>> lines;
     double minLatitude;

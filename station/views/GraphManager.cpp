@@ -29,35 +29,70 @@ QCPCurve *GraphManager::curve(const QString &id) const
     return curves.value(id);
 }
 
+QCPCurve *GraphManager::curveFor(const QString &id, const QPen &color, bool *made)
+{
+    QCPCurve *curve = curves.value(id);
+    *made = curve == nullptr;
+    if (curve)
+        return curve;
+    // Creating the curve registers it with the plot and appends its legend entry.
+    curve = new TrackCurve(plot->xAxis, plot->yAxis);
+    curve->setPen(color);
+    curve->setName(id);
+    curve->setScatterStyle(
+        QCPScatterStyle(QCPScatterStyle::ssCircle, color, QBrush(Qt::NoBrush), 5.0));
+    curves.insert(id, curve);
+    return curve;
+}
+
 void GraphManager::beaconMoved(const QString &id, const QDateTime &time, const GpsCoords &coords,
                                const QPen &color)
 {
     Q_UNUSED(time)
     if (!plot)
         return;
-    QCPCurve *curve = curves.value(id);
     if (qIsNaN(coords.latitude()) || qIsNaN(coords.longitude())) {
         qCDebug(lcViews, "Invalid coordinates\n");
         return;
     }
-    const bool known = curve != nullptr;
-    if (!curve) {
-        // Creating the curve registers it with the plot and appends its legend entry.
-        curve = new TrackCurve(plot->xAxis, plot->yAxis);
-        curve->setPen(color);
-        curve->setName(id);
-        curve->setScatterStyle(
-            QCPScatterStyle(QCPScatterStyle::ssCircle, color, QBrush(Qt::NoBrush), 5.0));
-        curves.insert(id, curve);
-    }
+    bool made = false;
+    QCPCurve *curve = curveFor(id, color, &made);
     // The curve's parameter counts up from 0, so points stay in arrival order.
     curve->addData(coords.longitudeDegrees(), coords.latitudeDegrees());
     // A burst of reports from one scan costs a single replot; a new curve also has a new legend
     // entry, and so needs the whole plot.
-    if (known)
-        queueTracksReplot(curve->layer());
-    else
+    if (made)
         plot->replot(QCustomPlot::rpQueuedReplot);
+    else
+        queueTracksReplot(curve->layer());
+}
+
+void GraphManager::addTrack(const QString &id, const QVector<QPointF> &positions,
+                            const QPen &color)
+{
+    if (!plot)
+        return;
+    QVector<double> longitudes;
+    QVector<double> latitudes;
+    longitudes.reserve(positions.size());
+    latitudes.reserve(positions.size());
+    // Positions without a fix are left out, as beaconMoved leaves them out.
+    for (const QPointF &position : positions) {
+        if (qIsNaN(position.x()) || qIsNaN(position.y()))
+            continue;
+        longitudes.append(position.x());
+        latitudes.append(position.y());
+    }
+    if (longitudes.isEmpty())
+        return;
+    bool made = false;
+    QCPCurve *curve = curveFor(id, color, &made);
+    // Parameters continue from the curve's last one: the positions follow what it holds.
+    curve->addData(longitudes, latitudes);
+    if (made)
+        plot->replot(QCustomPlot::rpQueuedReplot);
+    else
+        queueTracksReplot(curve->layer());
 }
 
 void GraphManager::queueTracksReplot(QCPLayer *layer)

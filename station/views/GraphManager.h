@@ -7,8 +7,10 @@
 #include <QMap>
 #include <QObject>
 #include <QPen>
+#include <QPointF>
 #include <QPointer>
 #include <QString>
+#include <QVector>
 
 #include "GpsCoords.h"
 
@@ -27,6 +29,9 @@ public:
 
     // The curve drawn for a beacon, or null.
     QCPCurve *curve(const QString &id) const;
+    // Appends many positions (longitude, latitude in decimal degrees) to a track at once, as that
+    // many beaconMoved calls would, with a single replot.
+    void addTrack(const QString &id, const QVector<QPointF> &positions, const QPen &color);
 
 public slots:
     void beaconMoved(const QString &id, const QDateTime &time, const GpsCoords &coords,
@@ -34,6 +39,8 @@ public slots:
     void beaconDeleted(const QString &id);
 
 private:
+    // The track's curve, made in `color` when it has none yet (with its legend entry).
+    QCPCurve *curveFor(const QString &id, const QPen &color, bool *made);
     // Repaints the curves' layer alone, once for a burst of positions of known beacons.
     void queueTracksReplot(QCPLayer *layer);
 

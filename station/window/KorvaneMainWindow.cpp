@@ -8,12 +8,15 @@
 #include "BeaconListWidgetItem.h"
 #include "DataStorage.h"
 #include "FreqSpinBox.h"
+#include "GeoMapWidget.h"
+#include "GpsOnlineMap.h"
 #include "GraphManager.h"
 #include "ReceptorCom.h"
 #include "ReceptorDetector.h"
 #include "ReceptorDeviceGeneric.h"
 #include "UsbAccessNotice.h"
 #include "RecordsRecovery.h"
+#include "RecordsGpx.h"
 #include "RecordsModel.h"
 #include "qmapcontrol/LayerMapAdapter.h"
 #include "qmapcontrol/MapAdapterOSM.h"
@@ -22,8 +25,10 @@
 #include <QDesktopServices>
 #include <QFontMetricsF>
 #include <QDir>
+#include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QMenu>
 #include <QPixmap>
 #include <QRegularExpression>
 #include <QScopedValueRollback>
@@ -107,6 +112,11 @@ KorvaneMainWindow::KorvaneMainWindow(QWidget *parent)
     ui->mainToolBar->addAction(ui->actionLoadMap);
     ui->mainToolBar->addSeparator();
     ui->mainToolBar->addAction(ui->actionEnregistrements);
+    ui->mainToolBar->addSeparator();
+    ui->mainToolBar->addAction(ui->actionHistorique);
+    ui->mainToolBar->addAction(ui->actionEffacerHistorique);
+    connect(ui->actionHistorique, &QAction::triggered, this, [this] { loadHistory(); });
+    connect(ui->actionEffacerHistorique, &QAction::triggered, this, [this] { clearHistory(); });
 
     receptorStatusLabel = new QLabel;
     receptorStatusLabel->setObjectName(QStringLiteral("receptorStatusLabel"));
@@ -205,6 +215,9 @@ KorvaneMainWindow::KorvaneMainWindow(QWidget *parent)
         ui->listWidget->setColumnWidth(column, columnWidths[column]);
     // Every entry is one line of text: a report changing a text needs no row measured again.
     ui->listWidget->setUniformRowHeights(true);
+    ui->listWidget->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->listWidget, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &position) { showEntryMenu(position); });
 
     for (const QColor &colour : beaconColours)
         penPool.append(QPen(colour));
@@ -383,6 +396,7 @@ void KorvaneMainWindow::beaconUpdate(BeaconInfo info)
     if (!info.name.isEmpty())
         emitPosition(entry);
     ui->listWidget->addTopLevelItem(entry);
+    historyFollowsEntry(entry);
 }
 
 BeaconListWidgetItem *KorvaneMainWindow::entryOf(const QString &serial) const
@@ -697,4 +711,228 @@ double KorvaneMainWindow::readableTickStep()
             break;
     }
     return step;
+}
+
+QString KorvaneMainWindow::historyTrackName(const QString &beacon)
+{
+    return tr("%1 (historique)").arg(beacon);
+}
+
+void KorvaneMainWindow::loadHistory()
+{
+    const QString folder = dataStorageDirectory();
+    // The files the station wrote today: after a reconnection or a restart, today's tracks.
+    const QStringList today = RecordsHistory::filesWrittenOn(folder, QDate::currentDate());
+    const QStringList paths =
+        dialogHooks.openFilesPrompt(this, tr("Historique : fichiers d'enregistrements"), folder, today,
+                    tr("Fichiers d'enregistrements (*.csv);;Tous les fichiers (*)"));
+    if (paths.isEmpty())
+        return;
+
+    clearHistory();
+    const RecordsHistory::Result result = RecordsHistory::read(paths);
+    int positions = 0;
+    int unlisted = 0;
+    for (const RecordsHistory::Track &read : result.tracks)
+        unlisted += entryOf(read.beacon) ? 0 : 1;
+    int ownPens = 0;
+    for (const RecordsHistory::Track &read : result.tracks) {
+        HistoryTrack track;
+        track.beacon = read.beacon;
+        track.positions.reserve(int(read.rows.size()));
+        for (const RecordsFileParser::Row &row : read.rows) {
+            track.positions.append(QPointF(row.longitude, row.latitude));
+            // Reports without a fix are kept (a gap on the GeoTIFF map), but are no position.
+            positions += std::isnan(row.latitude) || std::isnan(row.longitude) ? 0 : 1;
+        }
+        const BeaconListWidgetItem *entry = entryOf(track.beacon);
+        track.pen = entry ? entry->pen() : historyPen(ownPens++, unlisted);
+        showHistoryTrack(track);
+        historyTracks.push_back(std::move(track));
+    }
+    ui->actionEffacerHistorique->setEnabled(!historyTracks.empty());
+    qCDebug(lcStationWindow, "History: %d files, %d tracks, %d positions\n", int(paths.size()),
+            int(historyTracks.size()), positions);
+    ui->statusBar->showMessage(tr("Historique : %1 trace(s), %2 position(s)")
+                                   .arg(historyTracks.size())
+                                   .arg(positions));
+    // The tracks brought back are shown whole.
+    if (!historyTracks.empty())
+        ui->actionRecadrer->trigger();
+
+    bool fatal = false;
+    const QStringList problems = readingProblems(result, &fatal);
+    if (problems.isEmpty())
+        return;
+    const QString text = problems.join(QLatin1Char('\n'));
+    if (fatal)
+        dialogHooks.errorBox(this, tr("Erreur"), text);
+    else
+        dialogHooks.warningBox(this, tr("Attention"), text);
+}
+
+QStringList KorvaneMainWindow::readingProblems(const RecordsHistory::Result &result,
+                                               bool *fatal) const
+{
+    QStringList lines;
+    *fatal = false;
+    for (const RecordsHistory::FileReport &file : result.files) {
+        const QString name = QDir::toNativeSeparators(file.path);
+        switch (file.outcome) {
+        case RecordsHistory::Outcome::Unreadable:
+            lines << tr("Le fichier %1 ne peut pas être lu : %2.").arg(name, file.reason);
+            *fatal = true;
+            break;
+        case RecordsHistory::Outcome::Empty:
+            lines << tr("Le fichier %1 est vide.").arg(name);
+            *fatal = true;
+            break;
+        case RecordsHistory::Outcome::NotRecords:
+            lines << tr("Le fichier %1 n'est pas un fichier d'enregistrements de Korvane : sa "
+                        "ligne 1 n'en est pas l'en-tête.")
+                         .arg(name);
+            *fatal = true;
+            break;
+        case RecordsHistory::Outcome::NoReadableRow:
+            lines << tr("Le fichier %1 ne contient aucun enregistrement lisible (ligne %2 : "
+                        "format inconnu).")
+                         .arg(name)
+                         .arg(file.firstSkippedLine);
+            *fatal = true;
+            break;
+        case RecordsHistory::Outcome::NoRow:
+            lines << tr("Le fichier %1 ne contient aucun enregistrement.").arg(name);
+            break;
+        case RecordsHistory::Outcome::Read:
+            if (file.skipped > 0)
+                lines << tr("Fichier %1 : %2 ligne(s) illisible(s) ignorée(s), la première à la "
+                            "ligne %3.")
+                             .arg(name)
+                             .arg(file.skipped)
+                             .arg(file.firstSkippedLine);
+            break;
+        }
+    }
+    return lines;
+}
+
+void KorvaneMainWindow::clearHistory()
+{
+    QStringList beacons;
+    for (const HistoryTrack &track : historyTracks)
+        beacons << track.beacon;
+    removeHistoryTracks(beacons);
+    historyTracks.clear();
+    ui->actionEffacerHistorique->setEnabled(false);
+}
+
+void KorvaneMainWindow::showHistoryTrack(const HistoryTrack &track)
+{
+    // Straight to the displays, in the order positions go: each takes the whole track at once.
+    const QString name = historyTrackName(track.beacon);
+    graphManager->addTrack(name, track.positions, track.pen);
+    ui->map->addTrack(name, track.positions, track.pen);
+    ui->map_online->addTrack(name, track.positions, track.pen);
+}
+
+void KorvaneMainWindow::removeHistoryTracks(const QStringList &beacons)
+{
+    if (beacons.isEmpty())
+        return;
+    QStringList names;
+    for (const QString &beacon : beacons)
+        names << historyTrackName(beacon);
+    for (const QString &name : qAsConst(names)) {
+        graphManager->beaconDeleted(name);
+        ui->map_online->beaconDeleted(name);
+    }
+    ui->map->removeTracks(names);
+}
+
+QPen KorvaneMainWindow::historyPen(int index, int count) const
+{
+    // The pool hands out from its front: its last pens are those a new beacon gets last, and
+    // the pens of beacons gone most recently.
+    if (!penPool.isEmpty()) {
+        const int size = penPool.size();
+        return penPool.at((size - count % size + index) % size);
+    }
+    return QPen(beaconColours[index % beaconColourCount]);
+}
+
+void KorvaneMainWindow::historyFollowsEntry(const BeaconListWidgetItem *entry)
+{
+    for (HistoryTrack &track : historyTracks) {
+        if (track.beacon.compare(entry->serial(), Qt::CaseInsensitive) != 0
+            || track.pen == entry->pen())
+            continue;
+        removeHistoryTracks({track.beacon});
+        track.pen = entry->pen();
+        showHistoryTrack(track);
+    }
+}
+
+void KorvaneMainWindow::showEntryMenu(const QPoint &position)
+{
+    auto *entry = static_cast<BeaconListWidgetItem *>(ui->listWidget->itemAt(position));
+    if (!entry)
+        return;
+    auto *menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("entryMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    // The entry may go (receptor lost) while the menu is open: its serial and name are kept.
+    const QString serial = entry->serial();
+    const QString name = entry->name();
+    QAction *gpx = menu->addAction(tr("Exporter en GPX…"));
+    gpx->setObjectName(QStringLiteral("actionExportGpx"));
+    connect(gpx, &QAction::triggered, this, [this, serial, name] { exportGpx(serial, name); });
+    menu->popup(ui->listWidget->viewport()->mapToGlobal(position));
+}
+
+void KorvaneMainWindow::exportGpx(const QString &serial, const QString &name)
+{
+    const QString folder = dataStorageDirectory();
+    QStringList paths;
+    for (const QString &file : RecordsHistory::filesOf(folder, serial))
+        paths << folder + QLatin1Char('/') + file;
+    const RecordsHistory::Result result = RecordsHistory::read(paths);
+    if (result.tracks.empty()) {
+        dialogHooks.errorBox(this, tr("Erreur"),
+                 tr("Aucun enregistrement du module %1 dans %2.")
+                     .arg(serial, QDir::toNativeSeparators(folder)));
+        return;
+    }
+
+    const QString base = name.isEmpty() ? serial : serial + QLatin1Char('_') + name;
+    QString path = dialogHooks.saveFilePrompt(this, tr("Exporter en GPX"),
+                              folder + QLatin1Char('/') + base + QStringLiteral(".gpx"),
+                              tr("GPX (*.gpx)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".gpx");
+    // The records themselves are never written over.
+    for (const QString &records : qAsConst(paths)) {
+        if (QFileInfo(records).canonicalFilePath() == QFileInfo(path).canonicalFilePath()) {
+            dialogHooks.errorBox(this, tr("Erreur"),
+                     tr("Le fichier %1 est un fichier d'enregistrements : il n'est pas remplacé.")
+                         .arg(QDir::toNativeSeparators(path)));
+            return;
+        }
+    }
+
+    QString reason;
+    if (!RecordsGpx::write(path, base, result.tracks.front().rows, &reason)) {
+        dialogHooks.errorBox(this, tr("Erreur"),
+                 tr("Le fichier %1 n'a pas pu être écrit : %2.")
+                     .arg(QDir::toNativeSeparators(path), reason));
+        return;
+    }
+    ui->statusBar->showMessage(
+        tr("Enregistrements de %1 exportés dans %2").arg(serial, QDir::toNativeSeparators(path)));
+    // What was left out of the file.
+    bool fatal = false;
+    const QStringList problems = readingProblems(result, &fatal);
+    if (!problems.isEmpty())
+        dialogHooks.warningBox(this, tr("Attention"), problems.join(QLatin1Char('\n')));
 }

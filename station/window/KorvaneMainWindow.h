@@ -8,14 +8,20 @@
 #include "DialogHooks.h"
 #include "GpsCoords.h"
 #include "ReceptorDeviceDesc.h"
+#include "RecordsHistory.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QMainWindow>
 #include <QPen>
+#include <QPointF>
 #include <QSharedPointer>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
+#include <QVector>
+
+#include <vector>
 
 class AxisStepTicker;
 class BeaconListWidgetItem;
@@ -41,8 +47,12 @@ public:
     ~KorvaneMainWindow() override;
 
     // The dialogs of the commands: the text prompt and error box of the add command, the open-file
-    // prompt of the map loading command, and its error and warning boxes.
+    // prompt of the map loading command and its error and warning boxes, the files prompt of the
+    // history command and the save prompt of the GPX export.
     DialogHooks &dialogs() { return dialogHooks; }
+
+    // The legend of a beacon's history track on the three displays.
+    static QString historyTrackName(const QString &beacon);
 
     // Tile server of the online map of the windows created from then on; OpenStreetMap's unless
     // changed. With an empty address the online map fetches no tile at all.
@@ -112,6 +122,32 @@ private:
     void matchGraphScale();
     // Fits the graph to every track, markers whole, at equal scale on both axes.
     void fitGraphToTracks();
+
+    // History: records files chosen by the user drawn again on the three displays, each beacon's
+    // as a track of its own beside its live one. Loading replaces what a previous load showed.
+    void loadHistory();
+    void clearHistory();
+    struct HistoryTrack
+    {
+        QString beacon;
+        QVector<QPointF> positions; // longitude, latitude in decimal degrees; NaN without a fix
+        QPen pen;
+    };
+    void showHistoryTrack(const HistoryTrack &track);
+    void removeHistoryTracks(const QStringList &beacons);
+    // The pen of the `index`-th of `count` history tracks whose beacons are not listed (a listed
+    // beacon's history is drawn in its pen): one that no entry holds, from the end of the pool.
+    QPen historyPen(int index, int count) const;
+    // A beacon listed after its history was loaded: its history takes its pen, so that the live
+    // track continues the picture.
+    void historyFollowsEntry(const BeaconListWidgetItem *entry);
+    // French lines on the files of a history load or export that could not be read whole; `fatal`
+    // is set when one could not be read at all.
+    QStringList readingProblems(const RecordsHistory::Result &result, bool *fatal) const;
+    // The beacon list's context menu, for the entry under `position`.
+    void showEntryMenu(const QPoint &position);
+    // Every records file of the beacon in the data folder as one GPX track, where the user says.
+    void exportGpx(const QString &serial, const QString &name);
     // The tick step of the x axis for its range: as close to ten ticks as the labels allow without
     // running into each other. Gives both axes as many decimals as the step needs.
     double readableTickStep();
@@ -129,6 +165,7 @@ private:
     // Pens made once the pool ran dry; they cycle through the beacon colours again.
     int extraPens = 0;
     DialogHooks dialogHooks;
+    std::vector<HistoryTrack> historyTracks;
     GraphManager *graphManager;
     // The graph's two tickers: the x axis picks its step, the y axis is given the same one.
     QSharedPointer<AxisStepTicker> xTicker;

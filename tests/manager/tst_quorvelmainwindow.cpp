@@ -1,7 +1,9 @@
 // The manager window on the offscreen platform with its own detector and worker threads, modules on
 // the emulated bus and the poll timer ticked by hand: the module list, the selected module's texts,
-// control states, rename, erase, download (with a module that fails), the directory checks and F12.
+// control states, rename, erase, download (with a module that fails, and with GPX files read back by
+// gpsbabel), the directory checks and F12.
 #include "EmulatedBus.h"
+#include "GpsbabelReader.h"
 #include "ModalDialogAnswerer.h"
 #include "QuorvelMainWindow.h"
 #include "QuorvelMetaTypes.h"
@@ -11,6 +13,8 @@
 #include "UsbAccess.h"
 #include "VirtualDevices.h"
 
+#include <QCheckBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -28,6 +32,7 @@ namespace
 using testdevices::logTrack;
 using testdevices::plugModule;
 using testfiles::lineCount;
+using testfiles::fileBytes;
 
 const QString trackFile = QStringLiteral("_061220_093015.000.csv");
 const QString nameError = QStringLiteral("Le nom doit contenir au plus 8 caractères alpha numériques.");
@@ -57,6 +62,8 @@ private slots:
     void download();
     void downloadWithoutDirectory_data();
     void downloadWithoutDirectory();
+    void downloadWithGpx();
+    void gpxNotWritten();
     void failingModule();
     void failureSaysWhy_data();
     void failureSaysWhy();
@@ -69,6 +76,7 @@ private:
     QPushButton *button(const char *name) const { return m_window->findChild<QPushButton *>(name); }
     QLineEdit *lineEdit() const { return m_window->findChild<QLineEdit *>("lineEdit"); }
     QProgressBar *progressBar() const { return m_window->findChild<QProgressBar *>("progressBar"); }
+    QCheckBox *gpxBox() const { return m_window->findChild<QCheckBox *>("checkBoxGpx"); }
     QTimer *refreshTimer() const
     {
         return m_window->findChild<QTimer *>("refreshTimer", Qt::FindDirectChildrenOnly);
@@ -242,6 +250,17 @@ void TestQuorvelMainWindow::form()
     auto *key = m_window->findChild<QShortcut *>("bootloaderKey");
     QCOMPARE(key->key(), QKeySequence(Qt::Key_F12));
     QCOMPARE(key->context(), Qt::ApplicationShortcut);
+
+    // The GPX box comes after the download controls, which keep their places.
+    auto *row = m_window->findChild<QHBoxLayout *>("horizontalLayout_2");
+    QCOMPARE(row->count(), 4);
+    QCOMPARE(row->indexOf(lineEdit()), 0);
+    QCOMPARE(row->indexOf(button("pushButton_2")), 1);
+    QCOMPARE(row->indexOf(button("pushButton_3")), 2);
+    QCOMPARE(row->indexOf(gpxBox()), 3);
+    QCOMPARE(gpxBox()->text(), QStringLiteral("GPX"));
+    QVERIFY(!gpxBox()->isChecked());
+    QVERIFY(gpxBox()->isEnabled());
 }
 
 void TestQuorvelMainWindow::modulesListed()
@@ -558,6 +577,73 @@ void TestQuorvelMainWindow::downloadWithoutDirectory()
     QCOMPARE(m_errors, (QStringList{"Erreur", "Le répertoire n'existe pas."}));
     QCOMPARE(saves.size(), 0);
     QCOMPARE(controls(), QStringLiteral("101111"));
+}
+
+void TestQuorvelMainWindow::downloadWithGpx()
+{
+    QTemporaryDir dir;
+    auto a = plugModule("module-1", "0123456789AB", "TRK1");
+    auto b = plugModule("module-2", "A1B2C3D4E5F6", "TRK2");
+    logTrack(*a, 12);
+    logTrack(*b, 25);
+    QVERIFY(scan(2));
+    select({0, 1});
+    lineEdit()->setText(dir.path());
+    gpxBox()->setChecked(true);
+
+    button("pushButton_3")->click();
+    // Not changed while the download runs.
+    QVERIFY(!gpxBox()->isEnabled());
+    QTRY_VERIFY(idle());
+    QVERIFY(gpxBox()->isEnabled());
+    QVERIFY(m_errors.isEmpty());
+
+    // A GPX file beside each CSV file, written as quorvel-cli writes it, under the program's name.
+    const QString first = QStringLiteral("TRK1_0123456789AB_061220_093015.000");
+    const QString second = QStringLiteral("TRK2_A1B2C3D4E5F6_061220_093015.000");
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files, QDir::Name),
+             (QStringList{first + ".csv", first + ".gpx", second + ".csv", second + ".gpx"}));
+    QFile::remove("/tmp/qg.gpx"); QFile::copy(dir.filePath(first + ".gpx"), "/tmp/qg.gpx");
+    QCOMPARE(fileBytes(dir.filePath(first + ".gpx")),
+             fileBytes(QStringLiteral(KORVANE_TEST_DATA_DIR "/window/") + first + ".gpx"));
+    if (GpsbabelReader::available()) {
+        for (const QString &track : {first, second}) {
+            const QString mismatch =
+                GpsbabelReader::mismatch(dir.filePath(track + ".gpx"), dir.filePath(track + ".csv"),
+                                         QStringLiteral("dd/MM/yyyy hh:mm:ss.zzz"));
+            QVERIFY2(mismatch.isEmpty(), qPrintable(track + ": " + mismatch));
+        }
+    } else {
+        qWarning("gpsbabel is not installed: GPX files not read back");
+    }
+
+    // Unchecked, the next download writes CSV files only.
+    QVERIFY(QDir(dir.path()).removeRecursively() && QDir().mkpath(dir.path()));
+    gpxBox()->setChecked(false);
+    select({0});
+    button("pushButton_3")->click();
+    QTRY_VERIFY(idle());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{first + ".csv"});
+}
+
+void TestQuorvelMainWindow::gpxNotWritten()
+{
+    QTemporaryDir dir;
+    auto a = plugModule("module-1", "0123456789AB", "TRK1");
+    logTrack(*a, 5);
+    QVERIFY(scan(1));
+    select({0});
+    lineEdit()->setText(dir.path());
+    gpxBox()->setChecked(true);
+    // A folder stands where the GPX file goes: the CSV file is written, the GPX file is named.
+    const QString gpx = dir.filePath("TRK1_0123456789AB_061220_093015.000.gpx");
+    QVERIFY(QDir().mkdir(gpx));
+
+    button("pushButton_3")->click();
+    QTRY_VERIFY(idle());
+    QCOMPARE(lineCount(dir.filePath("TRK1_0123456789AB" + trackFile)), 6);
+    QCOMPARE(m_errors, (QStringList{"Erreur", "Ces fichiers GPX n'ont pas pu être écrits :\n"
+                                                  + QDir::toNativeSeparators(gpx)}));
 }
 
 void TestQuorvelMainWindow::failingModule()

@@ -201,6 +201,43 @@ void recordsIcon(QPainter &p)
     }
 }
 
+// A clock face inside an arrow turning back: the tracks of earlier reports.
+void historyFace(QPainter &p)
+{
+    // The arrow: three quarters of a circle, its head at the top left, pointing back in time.
+    p.setPen(QPen(blue, 2.5, Qt::SolidLine, Qt::RoundCap));
+    p.setBrush(Qt::NoBrush);
+    const QRectF ring(3, 3, 26, 26);
+    p.drawArc(ring, 135 * 16, -270 * 16);
+    p.setPen(Qt::NoPen);
+    p.setBrush(blue);
+    p.drawPolygon(QPolygonF({QPointF(1.5, 4.5), QPointF(11.5, 5.5), QPointF(4, 13)}));
+    // The face and its hands at ten past ten.
+    p.setPen(QPen(outline, 1.2));
+    p.setBrush(Qt::white);
+    p.drawEllipse(QPointF(16, 16), 8.5, 8.5);
+    p.setPen(QPen(outline, 2, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(16, 16), QPointF(16, 10));
+    p.drawLine(QPointF(16, 16), QPointF(20.5, 18.5));
+}
+
+void historyIcon(QPainter &p)
+{
+    historyFace(p);
+}
+
+// The same clock, struck out: the history's tracks taken off the displays.
+void clearHistoryIcon(QPainter &p)
+{
+    historyFace(p);
+    p.setPen(QPen(Qt::white, 6, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(19, 19), QPointF(29, 29));
+    p.drawLine(QPointF(29, 19), QPointF(19, 29));
+    p.setPen(QPen(red, 3.5, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(19, 19), QPointF(29, 29));
+    p.drawLine(QPointF(29, 19), QPointF(19, 29));
+}
+
 struct Icon
 {
     const char *file;
@@ -267,7 +304,8 @@ int main(int argc, char *argv[])
         {"Add.ico", addIcon},             {"Remove.ico", removeIcon},
         {"zoom.ico", fitIcon},            {"zoomin.ico", zoomInIcon},
         {"zoomout.ico", zoomOutIcon},     {"map2.ico", mapIcon},
-        {"records.ico", recordsIcon},
+        {"records.ico", recordsIcon},     {"history.ico", historyIcon},
+        {"clearhistory.ico", clearHistoryIcon},
     };
     for (const Icon &icon : icons) {
         if (!writeIcon(folder, icon))

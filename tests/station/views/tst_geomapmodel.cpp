@@ -466,6 +466,7 @@ private slots:
 
     void batchesLandAsPositionsOneByOne()
     {
+        const auto fullRedraws = [] { return messages.count("Full map redraw\n"); };
         QVector<MapPoint> batch;
         for (int i = 0; i < 300; ++i)
             batch.append(at(20 + (i * 7) % 90, 10 + (i * 13) % 60));
@@ -475,26 +476,34 @@ private slots:
         QVERIFY(batched.loadMap(m_map));
         single.render(1.5, 5, 5, 150, 80);
         batched.render(1.5, 5, 5, 150, 80);
+        // Pictures after each step: single positions, and batches drawn into the cached picture or
+        // (as many positions as there were) drawn anew.
+        const auto compare = [&](int redrawn) {
+            const int before = fullRedraws();
+            const QImage drawn = batched.render(1.5, 5, 5, 150, 80).toImage();
+            QCOMPARE(fullRedraws() - before, redrawn);
+            QCOMPARE(drawn, single.render(1.5, 5, 5, 150, 80).toImage());
+        };
         for (const MapPoint &p : batch.mid(0, 100))
             single.addPoint("a", p, QPen(Qt::red, 2));
         batched.addPoints("a", batch.mid(0, 100), QPen(Qt::red, 2));
+        compare(1);
         // Later batches grow the same track; the pen of its first position stays.
-        for (const MapPoint &p : batch.mid(100))
+        for (const MapPoint &p : batch.mid(100, 50))
             single.addPoint("a", p, QPen(Qt::red, 2));
-        batched.addPoints("a", batch.mid(100, 150), QPen(Qt::blue));
-        batched.addPoints("a", batch.mid(250), QPen(Qt::blue));
+        batched.addPoints("a", batch.mid(100, 50), QPen(Qt::blue));
+        compare(0);
+        for (const MapPoint &p : batch.mid(150))
+            single.addPoint("a", p, QPen(Qt::red, 2));
+        batched.addPoints("a", batch.mid(150), QPen(Qt::blue));
         batched.addPoints("a", {}, QPen(Qt::blue));
+        compare(1);
 
         QCOMPARE(batched.tracks().size(), size_t(1));
         QCOMPARE(batched.tracks()[0].pen, QPen(Qt::red, 2));
         QCOMPARE(batched.tracks()[0].points.size(), 300);
         QCOMPARE(batched.tracks()[0].points[299].px, single.tracks()[0].points[299].px);
         QCOMPARE(batched.bounds(), single.bounds());
-        // Drawn into the cached picture as they came, as a full redraw would draw them.
-        const QImage drawn = batched.render(1.5, 5, 5, 150, 80).toImage();
-        QCOMPARE(drawn, single.render(1.5, 5, 5, 150, 80).toImage());
-        batched.removeTrack("none");
-        QCOMPARE(batched.render(1.5, 5, 5, 150, 80).toImage(), drawn);
     }
 
     void renderWithoutAreaOrMapIsEmpty()
@@ -519,6 +528,21 @@ private slots:
         QCOMPARE(legend.pixelColor(3, 9), QColor(Qt::red));
         QCOMPARE(legend.pixelColor(3, 23), QColor(Qt::blue));
         QCOMPARE(legend.pixelColor(3, 16).alpha(), 0);
+
+        // A name longer than the legend's width widens it to the name's end.
+        const QString longName = QStringLiteral("0a1b2c3d4e5f (historique), trace du matin");
+        model.addPoint(longName, at(3, 3), QPen(Qt::black));
+        const QImage wide = model.renderLegend().toImage();
+        QCOMPARE(wide.height(), 58);
+        QFont font;
+        font.setPointSize(10);
+        const int textEnd = 25 + QFontMetrics(font).horizontalAdvance(longName);
+        QVERIFY2(wide.width() >= textEnd && wide.width() <= textEnd + 8,
+                 qPrintable(QStringLiteral("%1 for %2").arg(wide.width()).arg(textEnd)));
+        int inked = 0;
+        for (int x = 25; x < wide.width(); ++x)
+            inked = wide.pixelColor(x, 9 + 28).alpha() > 0 ? x : inked;
+        QVERIFY(inked > 200);
     }
 };
 

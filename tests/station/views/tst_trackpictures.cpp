@@ -1,6 +1,7 @@
 // The three displays drawn from long, dense tracks, compared with a plain drawing of every position
 // (every segment and every mark, nothing left out, nothing kept from an earlier paint) at several
-// zooms and sizes, with positions arriving in bursts between paints after the view was set. The
+// zooms and sizes, with positions arriving in bursts between paints after the view was set; the
+// first half of each track comes one position at a time or all at once, as a history does. The
 // antialiased pictures must match everywhere but where an edge falls a pixel apart; the GeoTIFF
 // map, drawn without antialiasing, must match exactly.
 #include "GeoMapWidget.h"
@@ -93,6 +94,30 @@ void feed(const std::vector<Track> &tracks, double from, double to, Feed show)
 
 // Half of each track before the view is set, then the rest in bursts, painted after each.
 constexpr double firstPart = 0.5;
+
+// The first half of a track in decimal degrees (longitude, latitude), for a display to take at
+// once.
+QVector<QPointF> firstPartOf(const Track &track)
+{
+    QVector<QPointF> positions;
+    for (size_t i = 0; i < size_t(track.size() * firstPart); ++i) {
+        const GpsCoords coords = coordsOf(track[i]);
+        positions.append(QPointF(coords.longitudeDegrees(), coords.latitudeDegrees()));
+    }
+    return positions;
+}
+
+// The first half of every track, one position of each in turn or each track's at once.
+template <typename Feed, typename Batch>
+void feedFirstPart(const std::vector<Track> &tracks, bool atOnce, Feed show, Batch showAll)
+{
+    if (!atOnce) {
+        feed(tracks, 0, firstPart, show);
+        return;
+    }
+    for (size_t t = 0; t < tracks.size(); ++t)
+        showAll(t, firstPartOf(tracks[t]));
+}
 constexpr int bursts = 24;
 
 template <typename Feed, typename Paint>
@@ -280,25 +305,31 @@ void TestTrackPictures::graph_data()
     QTest::addColumn<QSize>("size");
     // The view's width against the width that shows every track.
     QTest::addColumn<double>("zoom");
+    QTest::addColumn<bool>("atOnce");
     for (const QSize size : {QSize(420, 300), QSize(900, 600)}) {
         const QString name = QStringLiteral("%1x%2 ").arg(size.width()).arg(size.height());
-        QTest::newRow(qPrintable(name + "all")) << size << 1.0;
-        QTest::newRow(qPrintable(name + "zoomed")) << size << 1.0 / 6;
-        QTest::newRow(qPrintable(name + "close")) << size << 1.0 / 80;
+        QTest::newRow(qPrintable(name + "all")) << size << 1.0 << false;
+        QTest::newRow(qPrintable(name + "zoomed")) << size << 1.0 / 6 << false;
+        QTest::newRow(qPrintable(name + "close")) << size << 1.0 / 80 << false;
     }
+    QTest::newRow("900x600 all, first half at once") << QSize(900, 600) << 1.0 << true;
+    QTest::newRow("900x600 zoomed, first half at once") << QSize(900, 600) << 1.0 / 6 << true;
 }
 
 void TestTrackPictures::graph()
 {
     QFETCH(QSize, size);
     QFETCH(double, zoom);
+    QFETCH(bool, atOnce);
     XCustomPlot plot;
     plot.resize(size);
     GraphManager manager(&plot);
     const auto show = [&](size_t t, const Position &p) {
         manager.beaconMoved(idOf(t), QDateTime(), coordsOf(p), QPen(colours[t]));
     };
-    feed(m_tracks, 0, firstPart, show);
+    feedFirstPart(m_tracks, atOnce, show, [&](size_t t, const QVector<QPointF> &positions) {
+        manager.addTrack(idOf(t), positions, QPen(colours[t]));
+    });
     settle();
 
     // Every track in view, then the view narrowed around the first track's latest position.
@@ -356,12 +387,17 @@ void TestTrackPictures::geoTiffMap_data()
     // Screen pixels per map pixel, and the map pixel at the top-left corner.
     QTest::addColumn<double>("scale");
     QTest::addColumn<QPoint>("origin");
+    QTest::addColumn<bool>("atOnce");
     for (const QSize size : {QSize(420, 300), QSize(900, 600)}) {
         const QString name = QStringLiteral("%1x%2 ").arg(size.width()).arg(size.height());
-        QTest::newRow(qPrintable(name + "whole map")) << size << 0.45 << QPoint(0, 0);
-        QTest::newRow(qPrintable(name + "scale 1")) << size << 1.0 << QPoint(150, 250);
-        QTest::newRow(qPrintable(name + "scale 4")) << size << 4.0 << QPoint(250, 600);
+        QTest::newRow(qPrintable(name + "whole map")) << size << 0.45 << QPoint(0, 0) << false;
+        QTest::newRow(qPrintable(name + "scale 1")) << size << 1.0 << QPoint(150, 250) << false;
+        QTest::newRow(qPrintable(name + "scale 4")) << size << 4.0 << QPoint(250, 600) << false;
     }
+    QTest::newRow("900x600 whole map, first half at once")
+        << QSize(900, 600) << 0.45 << QPoint(0, 0) << true;
+    QTest::newRow("900x600 scale 4, first half at once")
+        << QSize(900, 600) << 4.0 << QPoint(250, 600) << true;
 }
 
 void TestTrackPictures::geoTiffMap()
@@ -369,13 +405,16 @@ void TestTrackPictures::geoTiffMap()
     QFETCH(QSize, size);
     QFETCH(double, scale);
     QFETCH(QPoint, origin);
+    QFETCH(bool, atOnce);
     GeoMapWidget map;
     map.resize(size);
     QVERIFY(map.LoadMap(m_map));
     const auto show = [&](size_t t, const Position &p) {
         map.Slot_BeaconMoved(idOf(t), QDateTime(), coordsOf(p), QPen(colours[t]));
     };
-    feed(m_tracks, 0, firstPart, show);
+    feedFirstPart(m_tracks, atOnce, show, [&](size_t t, const QVector<QPointF> &positions) {
+        map.addTrack(idOf(t), positions, QPen(colours[t]));
+    });
     map.SetMapView(origin.x(), origin.y(), scale, true);
     QCOMPARE(map.scale(), scale);
     // Each position refreshes the picture shown.
@@ -427,18 +466,22 @@ void TestTrackPictures::onlineMap_data()
     QTest::addColumn<QSize>("size");
     // Zoom levels above the one that shows every track.
     QTest::addColumn<int>("closer");
+    QTest::addColumn<bool>("atOnce");
     for (const QSize size : {QSize(420, 300), QSize(900, 600)}) {
         const QString name = QStringLiteral("%1x%2 ").arg(size.width()).arg(size.height());
-        QTest::newRow(qPrintable(name + "all")) << size << 0;
-        QTest::newRow(qPrintable(name + "zoomed")) << size << 2;
-        QTest::newRow(qPrintable(name + "close")) << size << 5;
+        QTest::newRow(qPrintable(name + "all")) << size << 0 << false;
+        QTest::newRow(qPrintable(name + "zoomed")) << size << 2 << false;
+        QTest::newRow(qPrintable(name + "close")) << size << 5 << false;
     }
+    QTest::newRow("900x600 all, first half at once") << QSize(900, 600) << 0 << true;
+    QTest::newRow("900x600 zoomed, first half at once") << QSize(900, 600) << 2 << true;
 }
 
 void TestTrackPictures::onlineMap()
 {
     QFETCH(QSize, size);
     QFETCH(int, closer);
+    QFETCH(bool, atOnce);
     GpsOnlineMap map;
     map.resize(size);
     // No tile server: the tiles are stood in for by plain placeholders, the same in both pictures.
@@ -448,7 +491,9 @@ void TestTrackPictures::onlineMap()
     const auto show = [&](size_t t, const Position &p) {
         map.beaconMoved(idOf(t), QDateTime(), coordsOf(p), QPen(colours[t]));
     };
-    feed(m_tracks, 0, firstPart, show);
+    feedFirstPart(m_tracks, atOnce, show, [&](size_t t, const QVector<QPointF> &positions) {
+        map.addTrack(idOf(t), positions, QPen(colours[t]));
+    });
     map.centerMap();
     const Position &centre = m_tracks[0][size_t(m_tracks[0].size() * firstPart)];
     map.setZoom(map.zoom() + closer);

@@ -1,5 +1,6 @@
-// GPX output of downloaded tracks: a golden file for a track with every kind of record, escaping of
-// names, one file per track, and files that cannot be written.
+// GPX output of downloaded tracks: a golden file for a track with every kind of record, read back
+// by gpsbabel, escaping of names, one file per track, and files that cannot be written.
+#include "GpsbabelReader.h"
 #include "GpxWriter.h"
 #include "PositionRecord.h"
 #include "TestFiles.h"
@@ -8,6 +9,7 @@
 #include <QXmlStreamReader>
 #include <QtTest>
 
+#include <cmath>
 #include <limits>
 
 namespace
@@ -84,6 +86,31 @@ void TestGpxWriter::golden()
     const QByteArray written = fileBytes(dir.filePath("TRK1_0123456789AB_061220_093015.000.gpx"));
     QCOMPARE(written, fileBytes(QStringLiteral(KORVANE_TEST_DATA_DIR "/TRK1_0123456789AB_061220_093015.000.gpx")));
     QCOMPARE(xmlError(written), QString());
+
+    // Another reader finds the four points whose position lies within GPX's bounds, edges included.
+    if (!GpsbabelReader::available())
+        QSKIP("gpsbabel is not installed (scripts/install-deps.sh installs it)");
+    QString error;
+    const QVector<GpsbabelReader::Point> points = GpsbabelReader::trackPoints(
+        dir.filePath("TRK1_0123456789AB_061220_093015.000.gpx"), &error);
+    QCOMPARE(error, QString());
+    QCOMPARE(points.size(), 4);
+    const struct
+    {
+        double latitude, longitude, elevation;
+        QDateTime time;
+    } expected[] = {{48.1173, -11.516667, 545.4, utc(2020, 12, 6, 9, 30, 16, 0)},
+                    {48.117333, -11.517, notANumber, QDateTime()},
+                    {-48.1173, 11.516667, -5.5, utc(2099, 12, 31, 23, 59, 59, 999)},
+                    {-90, -180, notANumber, utc(2020, 12, 6, 9, 30, 23, 500)}};
+    for (int i = 0; i < 4; ++i) {
+        QVERIFY(qAbs(points.at(i).latitude - expected[i].latitude) < 1e-6);
+        QVERIFY(qAbs(points.at(i).longitude - expected[i].longitude) < 1e-6);
+        QCOMPARE(std::isnan(points.at(i).elevation), std::isnan(expected[i].elevation));
+        if (!std::isnan(expected[i].elevation))
+            QCOMPARE(points.at(i).elevation, expected[i].elevation);
+        QCOMPARE(points.at(i).time, expected[i].time);
+    }
 }
 
 void TestGpxWriter::escapedNames()

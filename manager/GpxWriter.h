@@ -1,12 +1,12 @@
 // GPX 1.1 files beside a download's CSV files: one per track, with the CSV file's base name and the
-// ".gpx" suffix, holding one track segment of the records written to the CSV file.
+// ".gpx" suffix, holding one track segment of the records written to the CSV file. Quorvel and
+// quorvel-cli both write them through it.
 #pragma once
 
+#include "GpxTrackFile.h"
 #include "TrackObserver.h"
 
-#include <QFile>
 #include <QStringList>
-#include <QXmlStreamWriter>
 
 class GpxWriter : public TrackObserver
 {
@@ -33,9 +33,7 @@ public:
 private:
     void finish();
 
-    QString m_creator;
-    QFile m_file;
-    QXmlStreamWriter m_xml;
+    GpxTrackFile m_file;
     QStringList m_written;
     QStringList m_failed;
 };
