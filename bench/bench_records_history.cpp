@@ -214,8 +214,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "cannot write the map\n");
         return 1;
     }
-    window->setFileDialog([mapPath](QWidget *, const QString &, const QString &,
-                                    const QString &) { return mapPath; });
+    window->dialogs().openFilePrompt = [mapPath](QWidget *, const QString &, const QString &,
+                                                 const QString &) { return mapPath; };
     window->findChild<QAction *>(QStringLiteral("actionLoadMap"))->trigger();
     QAction *history = window->findChild<QAction *>(QStringLiteral("actionHistorique"));
 
@@ -223,8 +223,9 @@ int main(int argc, char *argv[])
     std::printf("%-8s %9s %9s %9s %9s\n", "beacons", "positions", "graph", "map", "online");
     for (const int count : {1, beacons}) {
         const QStringList chosen = files.mid(0, count);
-        window->setFilesDialog([chosen](QWidget *, const QString &, const QString &,
-                                        const QStringList &, const QString &) { return chosen; });
+        window->dialogs().openFilesPrompt = [chosen](QWidget *, const QString &, const QString &,
+                                                     const QStringList &,
+                                                     const QString &) { return chosen; };
         double perTab[3];
         for (int tab = 0; tab < 3; ++tab) {
             tabs->setCurrentIndex(tab);

@@ -278,8 +278,8 @@ public:
 
     void loadMap(const QString &path)
     {
-        window->setFileDialog([path](QWidget *, const QString &, const QString &,
-                                     const QString &) { return path; });
+        window->dialogs().openFilePrompt = [path](QWidget *, const QString &, const QString &,
+                                                  const QString &) { return path; };
         window->findChild<QAction *>(QStringLiteral("actionLoadMap"))->trigger();
     }
 
