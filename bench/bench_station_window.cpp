@@ -12,12 +12,13 @@
 //
 // Usage: bench_station_window [largest total, default 1000000] [scans measured per tab, default 10]
 // Reports alone: 20 per tab and row, the median is kept.
+#include "BenchSupport.h"
 #include "GeoMapWidget.h"
 #include "GpsOnlineMap.h"
 #include "KorvaneMainWindow.h"
 #include "MemoryTuning.h"
-#include "ReceptorDeviceGeneric.h"
 #include "ReceptorMetaTypes.h"
+#include "SilentReceptor.h"
 #include "XCustomPlot.h"
 #include "qmapcontrol/LayerMapAdapter.h"
 #include "qmapcontrol/MapAdapterOSM.h"
@@ -35,9 +36,6 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 
-#include <geotiffio.h>
-#include <xtiffio.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -48,27 +46,10 @@
 #include <string>
 #include <vector>
 
-#include <time.h>
-
+using namespace bench;
 using namespace qmapcontrol;
 
 namespace {
-
-constexpr int beacons = 20;
-const QSize viewSize(900, 600);
-
-// The map: 0.5 degree square at 6000 pixels per degree, around the beacons' area.
-constexpr double mapWest = 5.8;
-constexpr double mapNorth = 45.3;
-constexpr double mapDegreesPerPixel = 1.0 / 6000.0;
-constexpr int mapSide = 3000;
-
-double threadCpuMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
 
 // Private anonymous resident memory: the heap and image buffers, not the pages of mapped files.
 long long residentAnonKiB()
@@ -80,28 +61,6 @@ long long residentAnonKiB()
             return std::atoll(line.c_str() + 8);
     return 0;
 }
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
-}
-
-// A receptor that is plugged in but never has news: the window holds it (so that the records
-// table of a selected beacon is shown), and its worker's scans find nothing.
-class QuietReceptor : public ReceptorDeviceGeneric
-{
-public:
-    void sendAddBeacon(QByteArray) override {}
-    void sendDelBeacon(QByteArray) override {}
-    QByteArray *readBeaconFlags() override { return nullptr; }
-    QByteArray *readBeaconInfo(int) override { return nullptr; }
-    void sendStartBeacon(QByteArray, int) override {}
-    void sendStopBeacon(QByteArray) override {}
-    void sendBootloader() override {}
-    QByteArray *readBeaconQuality(int) override { return nullptr; }
-    int readReceptorId(char *) override { return -1; }
-};
 
 // Each beacon wanders by steps of about ten metres, kept within about three kilometres of its
 // start, as at an event that lasts all day.
@@ -153,11 +112,6 @@ QString receptorText(double degrees, int degreeDigits, char letter)
                              letter);
 }
 
-QString serialOf(int beacon)
-{
-    return QStringLiteral("%1").arg(0xa0b0c0d0e000LL + beacon, 12, 16, QLatin1Char('0'));
-}
-
 // The reports of one scan: every beacon one step further, two seconds after the previous scan.
 std::vector<BeaconInfo> scanReports(Walks &walks, long long scan)
 {
@@ -184,44 +138,6 @@ std::vector<BeaconInfo> scanReports(Walks &walks, long long scan)
     return reports;
 }
 
-bool writeMap(const QString &path)
-{
-    TIFF *tif = XTIFFOpen(QFile::encodeName(path).constData(), "w");
-    if (!tif)
-        return false;
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(mapSide));
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(mapSide));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
-    const double tiePoint[6] = {0, 0, 0, mapWest, mapNorth, 0};
-    const double pixelScale[3] = {mapDegreesPerPixel, mapDegreesPerPixel, 0};
-    TIFFSetField(tif, TIFFTAG_GEOTIEPOINTS, 6, tiePoint);
-    TIFFSetField(tif, TIFFTAG_GEOPIXELSCALE, 3, pixelScale);
-    GTIF *gtif = GTIFNew(tif);
-    GTIFKeySet(gtif, GTModelTypeGeoKey, TYPE_SHORT, 1, ModelTypeGeographic);
-    GTIFKeySet(gtif, GTRasterTypeGeoKey, TYPE_SHORT, 1, RasterPixelIsArea);
-    GTIFKeySet(gtif, GeographicTypeGeoKey, TYPE_SHORT, 1, GCS_WGS_84);
-    GTIFWriteKeys(gtif);
-    GTIFFree(gtif);
-    std::vector<unsigned char> row(size_t(mapSide) * 3);
-    bool ok = true;
-    for (int y = 0; y < mapSide && ok; ++y) {
-        for (int x = 0; x < mapSide; ++x) {
-            const bool light = ((x / 100 + y / 100) % 2) != 0;
-            row[size_t(x) * 3] = light ? 236 : 214;
-            row[size_t(x) * 3 + 1] = light ? 232 : 226;
-            row[size_t(x) * 3 + 2] = light ? 220 : 206;
-        }
-        ok = TIFFWriteScanline(tif, row.data(), uint32_t(y), 0) == 1;
-    }
-    XTIFFClose(tif);
-    return ok;
-}
-
 class Station
 {
 public:
@@ -236,24 +152,11 @@ public:
         list = window->findChild<QTreeWidget *>(QStringLiteral("listWidget"));
         const QMetaObject *meta = window->metaObject();
         m_beaconUpdate = meta->method(meta->indexOfSlot("beaconUpdate(BeaconInfo)"));
-        window->show();
-        settle();
-        // The window sized so that the graph is 900 x 600; the maps, in the same tab widget, are
-        // as large less the GeoTIFF map's scroll bars.
-        window->resize(window->size() + viewSize - graph->size());
-        settle();
+        showAtViewSize(*window);
         // A page is laid out when shown: each tab in turn, then back to the graph.
         tabs = window->findChild<QTabWidget *>(QStringLiteral("tabs"));
         for (int page : {1, 2, 0})
             showTab(page);
-    }
-
-    // Runs what the event loop would run after the reports: the coalesced replot, the window's
-    // repaint, the list and table updates.
-    static void settle()
-    {
-        for (int i = 0; i < 3; ++i)
-            QCoreApplication::processEvents();
     }
 
     void showTab(int page)
@@ -267,20 +170,15 @@ public:
         m_beaconUpdate.invoke(window.get(), Qt::DirectConnection, Q_ARG(BeaconInfo, info));
     }
 
+    // A receptor that is plugged in but never has news: the window holds it (so that the records
+    // table of a selected beacon is shown), and its worker's scans find nothing.
     void plugQuietReceptor()
     {
-        ReceptorDeviceDesc receptor(new QuietReceptor);
+        ReceptorDeviceDesc receptor(new SilentReceptor);
         // The handle took its own reference; the creator's goes.
         receptor->release();
         QMetaObject::invokeMethod(window.get(), "enableReceptor", Qt::DirectConnection,
                                   Q_ARG(ReceptorDeviceDesc, receptor));
-    }
-
-    void loadMap(const QString &path)
-    {
-        window->dialogs().openFilePrompt = [path](QWidget *, const QString &, const QString &,
-                                                  const QString &) { return path; };
-        window->findChild<QAction *>(QStringLiteral("actionLoadMap"))->trigger();
     }
 
     void frameAll()
@@ -391,9 +289,9 @@ public:
             m_total += beacons;
             // The event loop runs now and then, as it would between scans.
             if (m_scan % 256 == 0)
-                Station::settle();
+                settle();
         }
-        Station::settle();
+        settle();
         if (m_station.list->currentItem() == nullptr && m_station.list->topLevelItemCount() > 0)
             m_station.list->setCurrentItem(m_station.list->topLevelItem(0));
         return reports ? cpu * 1e3 / reports : 0.0;
@@ -408,7 +306,7 @@ public:
         m_station.showTab(Station::graphTab);
         const double v0 = threadCpuMs();
         changeView();
-        Station::settle();
+        settle();
         for (int page : {1, 2, 0})
             m_station.showTab(page);
         row.viewMs = threadCpuMs() - v0;
@@ -447,7 +345,7 @@ public:
                 m_station.report(info);
             m_total += beacons;
         }
-        Station::settle();
+        settle();
         return threadCpuMs() - t0;
     }
 
@@ -486,18 +384,7 @@ int main(int argc, char *argv[])
 
     // The records files and the tile cache go to a throw-away home folder.
     QTemporaryDir home;
-    qputenv("HOME", QFile::encodeName(home.path()));
-    qputenv("XDG_CACHE_HOME", QFile::encodeName(home.path() + QStringLiteral("/.cache")));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(home.path() + QStringLiteral("/.local/share")));
-    QDir(home.path()).mkdir(QStringLiteral("run"));
-    QFile(home.path() + QStringLiteral("/run")).setPermissions(QFileDevice::ReadOwner
-                                                              | QFileDevice::WriteOwner
-                                                              | QFileDevice::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path() + QStringLiteral("/run")));
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The station's debug lines would cost more than some of what is measured.
-    qputenv("QT_LOGGING_RULES", "*.debug=false");
+    useThrowAwayHome(home.path());
     registerReceptorMetaTypes();
     QApplication app(argc, argv);
     const long long largest = argc > 1 ? std::atoll(argv[1]) : 1000000;
@@ -513,12 +400,12 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "cannot write the map\n");
         return 1;
     }
-    station->loadMap(mapPath);
+    loadMap(*station->window, mapPath);
     station->plugQuietReceptor();
     station->frameAll();
-    Station::settle();
+    settle();
     station->provideTiles();
-    Station::settle();
+    settle();
     const long long baseKiB = residentAnonKiB();
 
     std::printf("Window-thread CPU per scan of %d reports and per report alone, displays %dx%d "

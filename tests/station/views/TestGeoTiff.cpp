@@ -1,4 +1,5 @@
-// Writes the test GeoTIFFs: one RGB strip per row, geographic model (longitude, latitude) on WGS 84.
+// Writes the test GeoTIFFs: RGB strips written row by row, geographic model (longitude, latitude) on
+// WGS 84.
 #include "TestGeoTiff.h"
 
 #include <QFile>
@@ -25,7 +26,10 @@ bool TestGeoTiff::write(const QString &path) const
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, headerOnly ? COMPRESSION_PACKBITS : COMPRESSION_NONE);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, headerOnly ? uint32_t(height) : 1u);
+    uint32_t stripRows = rowsPerStrip > 0 ? rowsPerStrip : TIFFDefaultStripSize(tif, 0);
+    if (headerOnly)
+        stripRows = uint32_t(height);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, stripRows);
 
     if (georef == Georef::TiePoint) {
         TIFFSetField(tif, TIFFTAG_GEOTIEPOINTS, 6, tiePoint);

@@ -1,5 +1,5 @@
-// Small RGB GeoTIFFs written by the map tests themselves with libtiff and libgeotiff: geo-referenced
-// by tie point and pixel scale, by a transformation matrix, or not at all.
+// RGB GeoTIFFs written by the map tests and the benchmarks themselves with libtiff and libgeotiff:
+// geo-referenced by tie point and pixel scale, by a transformation matrix, or not at all.
 #pragma once
 
 #include <QRgb>
@@ -20,6 +20,8 @@ struct TestGeoTiff
     std::function<QRgb(int x, int y)> colour = [](int, int) { return qRgb(0, 0, 0); };
     // A fourth sample with the colour's alpha, stored unassociated (not premultiplied).
     bool alpha = false;
+    // Rows in each uncompressed strip; 0 for libtiff's default, strips of about 8 KiB.
+    quint32 rowsPerStrip = 1;
     // A complete directory with next to no pixel data: for sizes far too large to decode.
     bool headerOnly = false;
 

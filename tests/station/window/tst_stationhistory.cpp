@@ -9,8 +9,9 @@
 #include "GpsOnlineMap.h"
 #include "GpsbabelReader.h"
 #include "KorvaneMainWindow.h"
-#include "ReceptorDeviceGeneric.h"
 #include "ReceptorMetaTypes.h"
+#include "SilentReceptor.h"
+#include "TestFiles.h"
 #include "UsbAccess.h"
 #include "XCustomPlot.h"
 #include "qmapcontrol/GeometryLineString.h"
@@ -27,23 +28,10 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+using testfiles::fileBytes;
+
 namespace
 {
-// A receptor whose scans read nothing: the window lists only the reports the test hands it.
-class SilentReceptor : public ReceptorDeviceGeneric
-{
-public:
-    void sendAddBeacon(QByteArray) override {}
-    void sendDelBeacon(QByteArray) override {}
-    QByteArray *readBeaconFlags() override { return nullptr; }
-    QByteArray *readBeaconInfo(int) override { return nullptr; }
-    void sendStartBeacon(QByteArray, int) override {}
-    void sendStopBeacon(QByteArray) override {}
-    void sendBootloader() override {}
-    QByteArray *readBeaconQuality(int) override { return nullptr; }
-    int readReceptorId(char *) override { return -1; }
-};
-
 const QString alpha = QStringLiteral("0a1b2c3d4e5f");
 const QString bravo = QStringLiteral("ffeeddccbbaa");
 const QString alphaHistory = QStringLiteral("0a1b2c3d4e5f (historique)");
@@ -64,12 +52,6 @@ BeaconInfo report(const QString &serial, const QString &name, int n)
     info.snr = 5;
     info.rssi = -60 - n % 7;
     return info;
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 QString records(const QString &name)
@@ -158,6 +140,7 @@ BeaconListWidgetItem *TestStationHistory::entryOf(const QString &serial) const
     return nullptr;
 }
 
+// A receptor whose scans read nothing: the window lists only the reports the test hands it.
 void TestStationHistory::connectReceptor()
 {
     auto *device = new SilentReceptor;
