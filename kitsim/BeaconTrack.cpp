@@ -41,7 +41,8 @@ std::string coordinateText(double degrees, int degreeDigits, char positive, char
     const long long whole = units / perDegree;
     const long long minutes = (units % perDegree) / 100000;
     const long long fraction = units % 100000;
-    char text[24];
+    // Room for any long long of degrees, so that no value is ever cut.
+    char text[40];
     std::snprintf(text, sizeof text, "%0*lld%02lld.%05lld%c", degreeDigits, whole, minutes, fraction,
                   degrees < 0 && units != 0 ? negative : positive);
     return text;
