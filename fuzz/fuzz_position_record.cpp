@@ -109,11 +109,11 @@ void checkCoordinate(double decoded, const char *text, int width, int integerWid
 }
 
 // True when `value` × 10^decimals ends in exactly one half: its binary fraction then ends at bit
-// decimals + 1.
+// decimals + 1. Values too large to scale are whole numbers, never a tie.
 bool isExactTie(double value, int decimals)
 {
     const double scaled = std::ldexp(value, decimals + 1);
-    return scaled == std::floor(scaled) && std::fmod(scaled, 2.0) != 0;
+    return std::isfinite(scaled) && scaled == std::floor(scaled) && std::fmod(scaled, 2.0) != 0;
 }
 
 // Fixed notation as the track files write numbers, from the C++ library's exact formatting.
