@@ -715,7 +715,9 @@ void TestQuorvelMainWindow::failureSaysWhy()
         usb::EmulatedBus::instance().addFault(fault);
     }
     int highest = 0;
-    connect(progressBar(), &QProgressBar::valueChanged, this,
+    // Disconnected when this test returns, before `highest` goes.
+    QObject watching;
+    connect(progressBar(), &QProgressBar::valueChanged, &watching,
             [&](int value) { highest = qMax(highest, value); });
 
     button("pushButton_3")->click();
