@@ -269,7 +269,8 @@ void QuorvelMainWindow::saveFailed(USBDeviceDesc dev)
     const DownloadFailure failure = lastFailure;
     lastFailure = DownloadFailure();
     dialogHooks.errorBox(this, tr("Erreur"),
-                         tr("L'enregistrement des données de %1 a échoué").arg(dev.name) + failureText(failure));
+                         tr("L'enregistrement des données de %1 a échoué").arg(dev.name)
+                             + failureText(failure));
 }
 
 QString QuorvelMainWindow::failureText(const DownloadFailure &failure) const
@@ -322,8 +323,8 @@ void QuorvelMainWindow::saveAllFinished(QList<USBDeviceDesc>)
         for (const QString &file : gpxWriter->failedFiles())
             files << QDir::toNativeSeparators(file);
         dialogHooks.errorBox(this, tr("Erreur"),
-                 tr("Ces fichiers GPX n'ont pas pu être écrits :\n%1")
-                     .arg(files.join(QLatin1Char('\n'))));
+                             tr("Ces fichiers GPX n'ont pas pu être écrits :\n%1")
+                                 .arg(files.join(QLatin1Char('\n'))));
     }
 }
 

@@ -1,7 +1,8 @@
 // Quorvel's window: the list of plugged-in modules, the selected module's identity and memory use,
 // and the rename, erase, download and bootloader commands. It owns the module detector and the
 // worker, each on a thread of its own, and talks to them only through queued signals (except the
-// memory read of a single selected module, which it makes itself).
+// memory read of a single selected module, which it makes itself, and the GPX writer it hands the
+// worker before a download).
 #pragma once
 
 #include "DialogHooks.h"

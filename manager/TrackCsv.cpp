@@ -46,7 +46,7 @@ QByteArray TrackCsv::line(const PositionRecord &record)
     QByteArray line;
     line.reserve(96);
     if (record.time.isValid())
-        line = QLocale::c().toString(record.time, QStringLiteral("dd/MM/yyyy hh:mm:ss.zzz")).toLatin1();
+        line += QLocale::c().toString(record.time, QStringLiteral("dd/MM/yyyy hh:mm:ss.zzz")).toLatin1();
     const struct
     {
         double value;
