@@ -53,21 +53,22 @@ bool GpxTrackFile::open(const QString &path, const QString &trackName)
         m_error = m_file.errorString();
         return false;
     }
-    m_xml.setDevice(&m_file);
-    m_xml.setAutoFormatting(true);
-    m_xml.setAutoFormattingIndent(2);
-    m_xml.writeStartDocument();
-    m_xml.writeDefaultNamespace(gpxNamespace);
-    m_xml.writeNamespace(schemaInstance, QStringLiteral("xsi"));
-    m_xml.writeStartElement(gpxNamespace, QStringLiteral("gpx"));
-    m_xml.writeAttribute(QStringLiteral("version"), QStringLiteral("1.1"));
-    m_xml.writeAttribute(QStringLiteral("creator"), xmlText(m_creator));
-    m_xml.writeAttribute(
+    // A writer of its own for each file: a writer keeps a failed write as its state for good.
+    m_xml.emplace(&m_file);
+    m_xml->setAutoFormatting(true);
+    m_xml->setAutoFormattingIndent(2);
+    m_xml->writeStartDocument();
+    m_xml->writeDefaultNamespace(gpxNamespace);
+    m_xml->writeNamespace(schemaInstance, QStringLiteral("xsi"));
+    m_xml->writeStartElement(gpxNamespace, QStringLiteral("gpx"));
+    m_xml->writeAttribute(QStringLiteral("version"), QStringLiteral("1.1"));
+    m_xml->writeAttribute(QStringLiteral("creator"), xmlText(m_creator));
+    m_xml->writeAttribute(
         schemaInstance, QStringLiteral("schemaLocation"),
         gpxNamespace + QStringLiteral(" http://www.topografix.com/GPX/1/1/gpx.xsd"));
-    m_xml.writeStartElement(gpxNamespace, QStringLiteral("trk"));
-    m_xml.writeTextElement(gpxNamespace, QStringLiteral("name"), xmlText(trackName));
-    m_xml.writeStartElement(gpxNamespace, QStringLiteral("trkseg"));
+    m_xml->writeStartElement(gpxNamespace, QStringLiteral("trk"));
+    m_xml->writeTextElement(gpxNamespace, QStringLiteral("name"), xmlText(trackName));
+    m_xml->writeStartElement(gpxNamespace, QStringLiteral("trkseg"));
     return true;
 }
 
@@ -80,15 +81,15 @@ bool GpxTrackFile::addPoint(const Point &point)
           && point.longitude < 180))
         return false;
 
-    m_xml.writeStartElement(gpxNamespace, QStringLiteral("trkpt"));
-    m_xml.writeAttribute(QStringLiteral("lat"), fixed(point.latitude, 6));
-    m_xml.writeAttribute(QStringLiteral("lon"), fixed(point.longitude, 6));
+    m_xml->writeStartElement(gpxNamespace, QStringLiteral("trkpt"));
+    m_xml->writeAttribute(QStringLiteral("lat"), fixed(point.latitude, 6));
+    m_xml->writeAttribute(QStringLiteral("lon"), fixed(point.longitude, 6));
     // The schema's order: ele, time, then (after elements not written here) hdop, vdop, pdop.
     if (std::isfinite(point.elevation))
-        m_xml.writeTextElement(gpxNamespace, QStringLiteral("ele"), fixed(point.elevation, 1));
+        m_xml->writeTextElement(gpxNamespace, QStringLiteral("ele"), fixed(point.elevation, 1));
     if (point.time.isValid())
-        m_xml.writeTextElement(gpxNamespace, QStringLiteral("time"),
-                               point.time.toUTC().toString(Qt::ISODateWithMs));
+        m_xml->writeTextElement(gpxNamespace, QStringLiteral("time"),
+                                point.time.toUTC().toString(Qt::ISODateWithMs));
     const struct
     {
         const char *name;
@@ -96,9 +97,9 @@ bool GpxTrackFile::addPoint(const Point &point)
     } dops[] = {{"hdop", point.hdop}, {"vdop", point.vdop}, {"pdop", point.pdop}};
     for (const auto &dop : dops) {
         if (std::isfinite(dop.value))
-            m_xml.writeTextElement(gpxNamespace, QLatin1String(dop.name), fixed(dop.value, 1));
+            m_xml->writeTextElement(gpxNamespace, QLatin1String(dop.name), fixed(dop.value, 1));
     }
-    m_xml.writeEndElement();
+    m_xml->writeEndElement();
     return true;
 }
 
@@ -106,9 +107,9 @@ bool GpxTrackFile::close()
 {
     if (!m_file.isOpen())
         return false;
-    m_xml.writeEndDocument(); // closes trkseg, trk and gpx
-    const bool ok = !m_xml.hasError() && m_file.flush();
-    m_xml.setDevice(nullptr);
+    m_xml->writeEndDocument(); // closes trkseg, trk and gpx
+    const bool ok = !m_xml->hasError() && m_file.flush();
+    m_xml.reset();
     m_file.close();
     if (ok && m_file.error() == QFileDevice::NoError)
         return true;

@@ -10,6 +10,7 @@
 #include <QXmlStreamWriter>
 
 #include <limits>
+#include <optional>
 
 class GpxTrackFile
 {
@@ -52,6 +53,6 @@ public:
 private:
     QString m_creator;
     QFile m_file;
-    QXmlStreamWriter m_xml;
+    std::optional<QXmlStreamWriter> m_xml; // while the file is open
     QString m_error;
 };

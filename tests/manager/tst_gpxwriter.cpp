@@ -204,8 +204,15 @@ void TestGpxWriter::unwritableFile()
         for (int i = 0; i < 2000; ++i)
             full.recordWritten(record(utc(2020, 1, 1, 0, 0, 0, 0), 100, 'N', 200, 'E', 1));
         full.trackEnded();
+        // The failure stays with its file: the next track is written whole.
+        full.trackStarted(linkDir.filePath("F_2.csv"));
+        full.recordWritten(record(utc(2020, 1, 1, 0, 0, 0, 0), 100, 'N', 200, 'E', 1));
+        full.trackEnded();
         QCOMPARE(full.failedFiles(), QStringList{linkDir.filePath("F_1.gpx")});
-        QVERIFY(full.writtenFiles().isEmpty());
+        QCOMPARE(full.writtenFiles(), QStringList{linkDir.filePath("F_2.gpx")});
+        const QByteArray second = fileBytes(linkDir.filePath("F_2.gpx"));
+        QCOMPARE(xmlError(second), QString());
+        QCOMPARE(second.count("<trkpt "), 1);
     }
 }
 

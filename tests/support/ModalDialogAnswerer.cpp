@@ -30,7 +30,8 @@ void ModalDialogAnswerer::answer()
     } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
         m_seen << box->windowTitle() << box->text();
         m_buttons << box->standardButtons();
-        box->button(box->button(QMessageBox::Ok) ? QMessageBox::Ok : m_reply)->click();
+        // A question is answered No.
+        box->button(box->button(QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::No)->click();
     } else if (auto *files = qobject_cast<QFileDialog *>(modal)) {
         m_seen << files->windowTitle();
         files->reject();

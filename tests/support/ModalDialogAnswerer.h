@@ -15,8 +15,6 @@ public:
 
     // What an input dialog is given before it is accepted.
     void setText(const QString &text) { m_text = text; }
-    // The button pressed in a message box without an OK button.
-    void setReply(QMessageBox::StandardButton reply) { m_reply = reply; }
 
     // In order: title and label of each input dialog, title and text of each message box, title of
     // each file dialog (which is cancelled).
@@ -31,7 +29,6 @@ private:
 
     QTimer m_timer;
     QString m_text;
-    QMessageBox::StandardButton m_reply = QMessageBox::No;
     QStringList m_seen;
     QList<QMessageBox::StandardButtons> m_buttons;
 };

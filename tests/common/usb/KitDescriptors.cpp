@@ -3,7 +3,6 @@
 
 #include "DescriptorBytes.h"
 
-
 namespace kitdescriptors {
 
 namespace {
