@@ -797,8 +797,7 @@ QStringList KorvaneMainWindow::readingProblems(const RecordsHistory::Result &res
         case RecordsHistory::Outcome::NoReadableRow:
             lines << tr("Le fichier %1 ne contient aucun enregistrement lisible (ligne %2 : "
                         "format inconnu).")
-                         .arg(name)
-                         .arg(file.firstSkippedLine);
+                         .arg(name, QString::number(file.firstSkippedLine));
             *fatal = true;
             break;
         case RecordsHistory::Outcome::NoRow:
@@ -808,9 +807,8 @@ QStringList KorvaneMainWindow::readingProblems(const RecordsHistory::Result &res
             if (file.skipped > 0)
                 lines << tr("Fichier %1 : %2 ligne(s) illisible(s) ignorée(s), la première à la "
                             "ligne %3.")
-                             .arg(name)
-                             .arg(file.skipped)
-                             .arg(file.firstSkippedLine);
+                             .arg(name, QString::number(file.skipped),
+                                  QString::number(file.firstSkippedLine));
             break;
         }
     }
