@@ -1,5 +1,5 @@
 // Recovery files of the station's records: opened in binary append like the records files, with
-// their header when new, and written in one go so that a file never ends in half a row.
+// their header when empty, and written in one go so that a file never ends in half a row.
 #include "RecordsRecovery.h"
 
 #include "RecordsFileParser.h"
@@ -40,13 +40,15 @@ QString RecordsRecovery::recoveryPathInTemp(const QString &recordsPath)
 bool RecordsRecovery::append(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
-    const bool existed = file.exists();
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return false;
-    const QByteArray all = existed ? bytes : RecordsFileParser::header() + bytes;
+    // A file left empty by an earlier failed write still takes its header.
+    const qint64 before = file.size();
+    const QByteArray all = before > 0 ? bytes : RecordsFileParser::header() + bytes;
     if (file.write(all) == all.size())
         return true;
-    // A short write leaves what did go; the rows stay owed as a whole.
+    // A short write is taken back: the rows stay owed as a whole, and the file ends where it did.
+    file.resize(before);
     return false;
 }
 

@@ -1,6 +1,7 @@
 // Main window of the station: start-up (form, data folder, detector, worker, poll timer), receptor
 // arrival and loss, beacon reports turned into list entries and positions, the beacon commands,
-// and the three displays: their wiring, keeping them consistent, and the view commands.
+// the three displays (their wiring, keeping them consistent, the view commands), records files
+// drawn back as history and a beacon's records exported to GPX.
 #include "KorvaneMainWindow.h"
 #include "ui_KorvaneMainWindow.h"
 
@@ -11,21 +12,21 @@
 #include "GeoMapWidget.h"
 #include "GpsOnlineMap.h"
 #include "GraphManager.h"
+#include "LogCategories.h"
 #include "ReceptorCom.h"
 #include "ReceptorDetector.h"
 #include "ReceptorDeviceGeneric.h"
-#include "UsbAccessNotice.h"
-#include "RecordsRecovery.h"
 #include "RecordsGpx.h"
 #include "RecordsModel.h"
+#include "RecordsRecovery.h"
+#include "UsbAccessNotice.h"
 #include "qmapcontrol/LayerMapAdapter.h"
 #include "qmapcontrol/MapAdapterOSM.h"
-#include "LogCategories.h"
 
 #include <QDesktopServices>
-#include <QFontMetricsF>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontMetricsF>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMenu>
@@ -723,9 +724,9 @@ void KorvaneMainWindow::loadHistory()
     const QString folder = dataStorageDirectory();
     // The files the station wrote today: after a reconnection or a restart, today's tracks.
     const QStringList today = RecordsHistory::filesWrittenOn(folder, QDate::currentDate());
-    const QStringList paths =
-        dialogHooks.openFilesPrompt(this, tr("Historique : fichiers d'enregistrements"), folder, today,
-                    tr("Fichiers d'enregistrements (*.csv);;Tous les fichiers (*)"));
+    const QStringList paths = dialogHooks.openFilesPrompt(
+        this, tr("Historique : fichiers d'enregistrements"), folder, today,
+        tr("Fichiers d'enregistrements (*.csv);;Tous les fichiers (*)"));
     if (paths.isEmpty())
         return;
 
@@ -796,8 +797,7 @@ QStringList KorvaneMainWindow::readingProblems(const RecordsHistory::Result &res
         case RecordsHistory::Outcome::NoReadableRow:
             lines << tr("Le fichier %1 ne contient aucun enregistrement lisible (ligne %2 : "
                         "format inconnu).")
-                         .arg(name)
-                         .arg(file.firstSkippedLine);
+                         .arg(name, QString::number(file.firstSkippedLine));
             *fatal = true;
             break;
         case RecordsHistory::Outcome::NoRow:
@@ -807,9 +807,8 @@ QStringList KorvaneMainWindow::readingProblems(const RecordsHistory::Result &res
             if (file.skipped > 0)
                 lines << tr("Fichier %1 : %2 ligne(s) illisible(s) ignorée(s), la première à la "
                             "ligne %3.")
-                             .arg(name)
-                             .arg(file.skipped)
-                             .arg(file.firstSkippedLine);
+                             .arg(name, QString::number(file.skipped),
+                                  QString::number(file.firstSkippedLine));
             break;
         }
     }
@@ -898,15 +897,15 @@ void KorvaneMainWindow::exportGpx(const QString &serial, const QString &name)
     const RecordsHistory::Result result = RecordsHistory::read(paths);
     if (result.tracks.empty()) {
         dialogHooks.errorBox(this, tr("Erreur"),
-                 tr("Aucun enregistrement du module %1 dans %2.")
-                     .arg(serial, QDir::toNativeSeparators(folder)));
+                             tr("Aucun enregistrement du module %1 dans %2.")
+                                 .arg(serial, QDir::toNativeSeparators(folder)));
         return;
     }
 
     const QString base = name.isEmpty() ? serial : serial + QLatin1Char('_') + name;
-    QString path = dialogHooks.saveFilePrompt(this, tr("Exporter en GPX"),
-                              folder + QLatin1Char('/') + base + QStringLiteral(".gpx"),
-                              tr("GPX (*.gpx)"));
+    QString path = dialogHooks.saveFilePrompt(
+        this, tr("Exporter en GPX"), folder + QLatin1Char('/') + base + QStringLiteral(".gpx"),
+        tr("GPX (*.gpx)"));
     if (path.isEmpty())
         return;
     if (QFileInfo(path).suffix().isEmpty())
@@ -914,9 +913,10 @@ void KorvaneMainWindow::exportGpx(const QString &serial, const QString &name)
     // The records themselves are never written over.
     for (const QString &records : qAsConst(paths)) {
         if (QFileInfo(records).canonicalFilePath() == QFileInfo(path).canonicalFilePath()) {
-            dialogHooks.errorBox(this, tr("Erreur"),
-                     tr("Le fichier %1 est un fichier d'enregistrements : il n'est pas remplacé.")
-                         .arg(QDir::toNativeSeparators(path)));
+            dialogHooks.errorBox(
+                this, tr("Erreur"),
+                tr("Le fichier %1 est un fichier d'enregistrements : il n'est pas remplacé.")
+                    .arg(QDir::toNativeSeparators(path)));
             return;
         }
     }
@@ -924,8 +924,8 @@ void KorvaneMainWindow::exportGpx(const QString &serial, const QString &name)
     QString reason;
     if (!RecordsGpx::write(path, base, result.tracks.front().rows, &reason)) {
         dialogHooks.errorBox(this, tr("Erreur"),
-                 tr("Le fichier %1 n'a pas pu être écrit : %2.")
-                     .arg(QDir::toNativeSeparators(path), reason));
+                             tr("Le fichier %1 n'a pas pu être écrit : %2.")
+                                 .arg(QDir::toNativeSeparators(path), reason));
         return;
     }
     ui->statusBar->showMessage(

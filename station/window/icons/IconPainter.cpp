@@ -202,7 +202,7 @@ void recordsIcon(QPainter &p)
 }
 
 // A clock face inside an arrow turning back: the tracks of earlier reports.
-void historyFace(QPainter &p)
+void historyIcon(QPainter &p)
 {
     // The arrow: three quarters of a circle, its head at the top left, pointing back in time.
     p.setPen(QPen(blue, 2.5, Qt::SolidLine, Qt::RoundCap));
@@ -221,15 +221,10 @@ void historyFace(QPainter &p)
     p.drawLine(QPointF(16, 16), QPointF(20.5, 18.5));
 }
 
-void historyIcon(QPainter &p)
-{
-    historyFace(p);
-}
-
 // The same clock, struck out: the history's tracks taken off the displays.
 void clearHistoryIcon(QPainter &p)
 {
-    historyFace(p);
+    historyIcon(p);
     p.setPen(QPen(Qt::white, 6, Qt::SolidLine, Qt::RoundCap));
     p.drawLine(QPointF(19, 19), QPointF(29, 29));
     p.drawLine(QPointF(29, 19), QPointF(19, 29));

@@ -2,14 +2,20 @@
 // records files written to Documents/Korvane (HOME is a throw-away folder here).
 #include "BeaconListWidgetItem.h"
 #include "DataStorage.h"
-#include "RecordsRecovery.h"
+#include "RecordsFileParser.h"
 #include "RecordsModel.h"
+#include "RecordsRecovery.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryFile>
 #include <QTextStream>
 #include <QtTest>
+
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/resource.h>
+#endif
 
 namespace
 {
@@ -62,6 +68,34 @@ QByteArray contents(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+#ifdef Q_OS_LINUX
+// While it lives, no file of the process grows past `bytes`: a write across the limit comes back
+// short, as on a disk that fills up.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_previous);
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_previous;
+        limit.rlim_cur = bytes;
+        m_set = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_previous);
+        std::signal(SIGXFSZ, m_handler);
+    }
+    bool set() const { return m_set; }
+
+private:
+    rlimit m_previous{};
+    void (*m_handler)(int) = nullptr;
+    bool m_set = false;
+};
+#endif
+
 QStringList rowTexts(const QAbstractItemModel *model, int row)
 {
     QStringList texts;
@@ -97,6 +131,7 @@ private slots:
     void recoveryFileGolden();
     void heldTooLongGoesToRecovery();
     void nowhereToWriteIsSaid();
+    void recoveryFileTakesRowsWholeOrNot();
 };
 
 void TestBeaconListItem::init()
@@ -104,6 +139,7 @@ void TestBeaconListItem::init()
     BeaconListWidgetItem::setRecordsHoldLimits(150, 5 * 60 * 1000);
     // The temporary folder of the recovery files, also fresh for each case.
     const QString temp = QDir::homePath() + QStringLiteral("/tmp");
+    QFile::remove(temp); // a case may leave a file in its place
     QVERIFY(QDir(temp).removeRecursively());
     QVERIFY(QDir().mkpath(temp));
     qputenv("TMPDIR", QFile::encodeName(temp));
@@ -552,6 +588,46 @@ void TestBeaconListItem::nowhereToWriteIsSaid()
     QCOMPARE(lost.size(), 2);
     QCOMPARE(lost.at(1).at(0).toString(), recordsPath(QStringLiteral("ALPHA")));
     QCOMPARE(lost.at(1).at(1).toInt(), 4);
+}
+
+// Recovery files that cannot take all the rows take none of them: no part of a row is left to be
+// followed by the same rows later, and a file left empty still gets its header.
+void TestBeaconListItem::recoveryFileTakesRowsWholeOrNot()
+{
+#ifdef Q_OS_LINUX
+    const QString records = recordsPath(QStringLiteral("ALPHA"));
+    QVERIFY(QDir().mkpath(QFileInfo(records).path()));
+    const QString beside = RecordsRecovery::recoveryPathBeside(records);
+    const QString inTemp = RecordsRecovery::recoveryPathInTemp(records);
+    const QByteArray header = RecordsFileParser::header();
+    const QByteArray first("06/12/2026 13:05:01;45.0000;6.0000;-60;5\r\n");
+    const QList<QByteArray> more = {"06/12/2026 13:05:02;45.0001;6.0000;-60;5\r\n",
+                                    "06/12/2026 13:05:03;45.0002;6.0000;-60;5\r\n"};
+    RecordsRecovery &recovery = RecordsRecovery::instance();
+    // Listened to, so that where the rows go is said through the signal and not on the output.
+    QSignalSpy started(&recovery, &RecordsRecovery::recoveryStarted);
+    QCOMPARE(recovery.save(records, {first}), beside);
+    QCOMPARE(contents(beside), header + first);
+
+    // Room for part of a row beside the records, and for part of the header in the temporary
+    // folder: neither keeps anything.
+    {
+        const FileSizeLimit limit(rlim_t(header.size() + first.size() + 10));
+        QVERIFY(limit.set());
+        QCOMPARE(recovery.save(records, more), QString());
+    }
+    QCOMPARE(contents(beside), header + first);
+    QCOMPARE(contents(inTemp), QByteArray());
+
+    // Beside the records there is no file to be had now: the temporary one takes the rows, after
+    // the header.
+    QVERIFY(QFile::remove(beside));
+    QVERIFY(QDir().mkpath(beside));
+    QCOMPARE(recovery.save(records, more), inTemp);
+    QCOMPARE(contents(inTemp), header + more.at(0) + more.at(1));
+#else
+    QSKIP("File size limits are a Linux feature here");
+#endif
 }
 
 QTEST_MAIN(TestBeaconListItem)

@@ -6,6 +6,7 @@
 #include "GpsbabelReader.h"
 #include "RecordsGpx.h"
 #include "RecordsHistory.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,6 +17,8 @@
 
 Q_DECLARE_METATYPE(RecordsFileParser::Kind)
 
+using testfiles::fileBytes;
+
 namespace
 {
 const QByteArray header = RecordsFileParser::header();
@@ -24,12 +27,6 @@ const QString historyData = QStringLiteral(KORVANE_TEST_DATA_DIR "/history/");
 const QStringList alphaFiles = {historyData + "0a1b2c3d4e5f_ALPHA.csv",
                                 historyData + "0a1b2c3d4e5f_ALPHA_recuperation.csv",
                                 historyData + "0a1b2c3d4e5f_BRAVO.csv"};
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 bool writeFile(const QString &path, const QByteArray &bytes, const QDateTime &written = {})
 {

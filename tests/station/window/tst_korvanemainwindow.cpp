@@ -2,15 +2,15 @@
 // and keys: start-up state, receptor arrival and loss, beacon reports and pens, the beacon commands
 // and the serial dialog. The receptor here answers nothing to scans, so the worker stays silent.
 #include "BeaconListWidgetItem.h"
+#include "DataStorage.h"
+#include "EmulatedBus.h"
 #include "FreqSpinBox.h"
 #include "KorvaneMainWindow.h"
 #include "ModalDialogAnswerer.h"
-#include "ReceptorMetaTypes.h"
-#include "EmulatedBus.h"
 #include "ReceptorDetector.h"
-#include "DataStorage.h"
-#include "RecordsRecovery.h"
+#include "ReceptorMetaTypes.h"
 #include "RecordsModel.h"
+#include "RecordsRecovery.h"
 #include "SilentReceptor.h"
 #include "UsbAccess.h"
 #include "VirtualReceptor.h"
@@ -18,6 +18,7 @@
 #include <QAction>
 #include <QDesktopServices>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
@@ -26,7 +27,6 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTreeWidget>
-#include <QLoggingCategory>
 #include <QtTest>
 
 #include <cstring>
@@ -464,7 +464,8 @@ void TestKorvaneMainWindow::receptorThisUserMayNotOpen()
                             "70-korvane.rules, puis rebranchez l'appareil."));
     delete m_window;
     m_window = nullptr;
-    bus.reset();    QLoggingCategory::setFilterRules(QStringLiteral("korvane.window.debug=true"));
+    bus.reset();
+    QLoggingCategory::setFilterRules(QStringLiteral("korvane.window.debug=true"));
 }
 
 void TestKorvaneMainWindow::penReuseOrder()

@@ -340,6 +340,17 @@ void TestStationHistory::filesThatDoNotRead()
     loadHistory({damaged.fileName()});
     QCOMPARE(m_errors.size(), 2);
     QCOMPARE(m_warnings.value(0), QStringLiteral("Attention"));
+
+    // A file whose name holds what looks like a placeholder is named as it is.
+    const QString odd = other.filePath(QStringLiteral("relevé %2 %3.csv"));
+    QVERIFY(QFile::copy(damaged.fileName(), odd));
+    m_warnings.clear();
+    loadHistory({odd});
+    QCOMPARE(m_warnings,
+             (QStringList{"Attention",
+                          QStringLiteral("Fichier %1 : 2 ligne(s) illisible(s) ignorée(s), la "
+                                         "première à la ligne 5.")
+                              .arg(QDir::toNativeSeparators(odd))}));
 }
 
 void TestStationHistory::realFilesDialog()

@@ -57,6 +57,9 @@ private:
     }
     // One poll period: the detector polls and the window asks for news, as on a timer expiry.
     void tick() { QMetaObject::invokeMethod(m_timer, "timeout"); }
+    // Waits until the worker has run everything queued to it and the reports it sent have reached
+    // the window; false when it does not get there in time.
+    bool drainWorker();
 
     KorvaneMainWindow *m_window = nullptr;
     QTimer *m_timer = nullptr;
@@ -143,6 +146,17 @@ QStringList recordRows(const QString &path)
 }
 } // namespace
 
+bool TestStationRun::drainWorker()
+{
+    auto *fence = new FenceReceptor;
+    const ReceptorDeviceDesc fenceHandle(fence);
+    fence->release();
+    emit m_window->beaconsNeedRefresh(fenceHandle);
+    const bool reached = QTest::qWaitFor([fence] { return fence->reached.load(); });
+    QCoreApplication::processEvents();
+    return reached;
+}
+
 void TestStationRun::initTestCase()
 {
     registerReceptorMetaTypes();
@@ -219,12 +233,7 @@ void TestStationRun::simulatedReceptor()
     QTRY_COMPARE(statusText(), QStringLiteral("Recepteur non connecté"));
     QCOMPARE(deletions.size(), 1);
     QCOMPARE(deletions.at(0).at(0).toString(), QStringLiteral("000000000002"));
-    auto *fence = new FenceReceptor;
-    const ReceptorDeviceDesc fenceHandle(fence);
-    fence->release();
-    emit m_window->beaconsNeedRefresh(fenceHandle);
-    QTRY_VERIFY(fence->reached);
-    QCoreApplication::processEvents();
+    QVERIFY(drainWorker());
     QCOMPARE(list()->topLevelItemCount(), 0);
     QCOMPARE(m_window->freePens().size(), 20);
 }
@@ -319,12 +328,7 @@ void TestStationRun::receptorLostDuringScan()
     held->release();
 
     // Everything the worker had queued, and every report it sent, has come through.
-    auto *fence = new FenceReceptor;
-    const ReceptorDeviceDesc fenceHandle(fence);
-    fence->release();
-    emit m_window->beaconsNeedRefresh(fenceHandle);
-    QTRY_VERIFY(fence->reached);
-    QCoreApplication::processEvents();
+    QVERIFY(drainWorker());
     QCOMPARE(list()->topLevelItemCount(), 0);
     QCOMPARE(m_window->freePens().size(), 20);
     QCOMPARE(deletions.size(), 2);
