@@ -194,11 +194,6 @@ void BeaconListWidgetItem::settle(bool everything)
     RecordsRecovery &recovery = RecordsRecovery::instance();
     for (int i = 0; i < m_pending.size();) {
         PendingRecords &pending = m_pending[i];
-        // Only part of a header owed: no row to keep.
-        if (pending.rows.isEmpty()) {
-            m_pending.remove(i);
-            continue;
-        }
         const bool due = everything || pending.rows.size() >= holdRows
                          || pending.held.elapsed() >= holdMs;
         if (!due || !recovery.save(pending.path, pending.rows).isEmpty()) {
@@ -214,7 +209,6 @@ void BeaconListWidgetItem::settle(bool everything)
         if (excess > 0) {
             recovery.lose(pending.path, pending.rows.mid(0, excess));
             pending.rows.erase(pending.rows.begin(), pending.rows.begin() + excess);
-            pending.firstRowSent = 0;
         }
         if (pending.rows.isEmpty())
             m_pending.remove(i);
@@ -226,34 +220,21 @@ void BeaconListWidgetItem::settle(bool everything)
 bool BeaconListWidgetItem::flush(PendingRecords &pending)
 {
     QFile file(pending.path);
-    const bool existed = file.exists();
     // Binary append: the line ends are exactly the bytes queued. Unbuffered, so that a failed
     // write is seen here and its bytes are kept rather than lost on close.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return false;
-    if (!existed && !pending.headerQueued) {
-        pending.headerOwed = RecordsFileParser::header();
-        pending.headerQueued = true;
+    // A new file, or one left empty by a failed write, starts with the header.
+    const qint64 before = file.size();
+    QByteArray bytes = before > 0 ? QByteArray() : RecordsFileParser::header();
+    for (const QByteArray &row : qAsConst(pending.rows))
+        bytes += row;
+    if (file.write(bytes) == bytes.size()) {
+        pending.rows.clear();
+        return true;
     }
-    QByteArray bytes = pending.headerOwed;
-    for (int i = 0; i < pending.rows.size(); ++i)
-        bytes += i == 0 ? pending.rows.first().mid(pending.firstRowSent) : pending.rows.at(i);
-    qint64 written = qMax<qint64>(0, file.write(bytes));
-    file.close();
-
-    // What went out leaves the debt: the header first, then whole rows, then part of a row.
-    const int headerPart = int(qMin<qint64>(written, pending.headerOwed.size()));
-    pending.headerOwed.remove(0, headerPart);
-    written -= headerPart;
-    while (written > 0 && !pending.rows.isEmpty()) {
-        const int left = pending.rows.first().size() - pending.firstRowSent;
-        if (written < left) {
-            pending.firstRowSent += int(written);
-            break;
-        }
-        written -= left;
-        pending.rows.removeFirst();
-        pending.firstRowSent = 0;
-    }
-    return pending.headerOwed.isEmpty() && pending.rows.isEmpty();
+    // A short write is taken back: the rows stay owed whole, wherever they go next, and the file
+    // never ends in part of a row that the next one would be glued to.
+    file.resize(before);
+    return false;
 }

@@ -85,10 +85,7 @@ private:
     struct PendingRecords
     {
         QString path;
-        bool headerQueued = false;  // the header of a new file was put before the rows
-        QByteArray headerOwed;      // the part of that header not written yet
         QList<QByteArray> rows;     // whole rows
-        int firstRowSent = 0;       // bytes of the first row already in the file
         QElapsedTimer held;         // since the oldest of the rows was held back
     };
 

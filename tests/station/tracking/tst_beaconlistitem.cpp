@@ -132,6 +132,7 @@ private slots:
     void heldTooLongGoesToRecovery();
     void nowhereToWriteIsSaid();
     void recoveryFileTakesRowsWholeOrNot();
+    void recordsFileTakesRowsWholeOrNot();
 };
 
 void TestBeaconListItem::init()
@@ -625,6 +626,45 @@ void TestBeaconListItem::recoveryFileTakesRowsWholeOrNot()
     QVERIFY(QDir().mkpath(beside));
     QCOMPARE(recovery.save(records, more), inTemp);
     QCOMPARE(contents(inTemp), header + more.at(0) + more.at(1));
+#else
+    QSKIP("File size limits are a Linux feature here");
+#endif
+}
+
+// A write cut short leaves the records file as it was: its rows come later, or go to a recovery
+// file, whole, and the next row never lands after part of one.
+void TestBeaconListItem::recordsFileTakesRowsWholeOrNot()
+{
+#ifdef Q_OS_LINUX
+    const QString records = recordsPath(QStringLiteral("ALPHA"));
+    const QString recovery = RecordsRecovery::recoveryPathBeside(records);
+    const QByteArray header = RecordsFileParser::header();
+    const rlim_t roomForOneRow = rlim_t(header.size() + datedRow(1).size() + 10);
+    BeaconListWidgetItem entry(serial);
+
+    // Not even the header fits: the file stays empty, and takes the header with the rows later.
+    {
+        const FileSizeLimit limit(10);
+        QVERIFY(limit.set());
+        entry.update(dated(QStringLiteral("ALPHA"), 1));
+    }
+    QCOMPARE(contents(records), QByteArray());
+    entry.update(dated(QStringLiteral("ALPHA"), 2));
+    QCOMPARE(contents(records), header + datedRow(1) + datedRow(2));
+
+    // Part of a row fits, then the row goes to the recovery file: the records file goes on from
+    // its last whole row.
+    QVERIFY(QFile::remove(records));
+    entry.update(dated(QStringLiteral("ALPHA"), 3));
+    BeaconListWidgetItem::setRecordsHoldLimits(150, 0);
+    {
+        const FileSizeLimit limit(roomForOneRow);
+        QVERIFY(limit.set());
+        entry.update(dated(QStringLiteral("ALPHA"), 4));
+    }
+    QCOMPARE(contents(recovery), header + datedRow(4));
+    entry.update(dated(QStringLiteral("ALPHA"), 5));
+    QCOMPARE(contents(records), header + datedRow(3) + datedRow(5));
 #else
     QSKIP("File size limits are a Linux feature here");
 #endif
