@@ -69,10 +69,7 @@ bool writeMap(const QString &path)
     TestGeoTiff map;
     map.width = mapSide;
     map.height = mapSide;
-    map.tiePoint[3] = mapWest;
-    map.tiePoint[4] = mapNorth;
-    map.pixelScale[0] = mapDegreesPerPixel;
-    map.pixelScale[1] = mapDegreesPerPixel;
+    map.placeTopLeft(mapWest, mapNorth, mapDegreesPerPixel, mapDegreesPerPixel);
     map.rowsPerStrip = 0;
     map.colour = [](int x, int y) {
         const bool light = ((x / 100 + y / 100) % 2) != 0;
