@@ -31,6 +31,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QLocale>
 #include <QMetaMethod>
 #include <QTemporaryDir>
 #include <QTabWidget>
@@ -117,8 +118,10 @@ std::vector<BeaconInfo> scanReports(Walks &walks, long long scan)
 {
     static const QDateTime start(QDate(2026, 6, 12), QTime(6, 0), Qt::UTC);
     const QDateTime at = start.addSecs(2 * scan);
-    const QString date = at.toString(QStringLiteral("ddMMyy"));
-    const QString time = at.toString(QStringLiteral("hhmmss"));
+    // Western digits whatever the machine's locale, as the receptor sends them.
+    const QLocale c = QLocale::c();
+    const QString date = c.toString(at, QStringLiteral("ddMMyy"));
+    const QString time = c.toString(at, QStringLiteral("hhmmss"));
     std::vector<BeaconInfo> reports;
     for (int b = 0; b < beacons; ++b) {
         walks.step(b);
