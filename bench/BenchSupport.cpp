@@ -34,6 +34,21 @@ QString serialOf(int beacon)
     return QStringLiteral("%1").arg(0xa0b0c0d0e000LL + beacon, 12, 16, QLatin1Char('0'));
 }
 
+QPointF homeOf(int beacon)
+{
+    return QPointF(6.0 + 0.03 * (beacon / 5), 45.0 + 0.02 * (beacon % 5));
+}
+
+double keptNear(double degrees, double home)
+{
+    constexpr double reach = 0.025;
+    if (degrees > home + reach)
+        return 2 * (home + reach) - degrees;
+    if (degrees < home - reach)
+        return 2 * (home - reach) - degrees;
+    return degrees;
+}
+
 void useThrowAwayHome(const QString &home)
 {
     qputenv("HOME", QFile::encodeName(home));
@@ -69,10 +84,7 @@ bool writeMap(const QString &path)
     TestGeoTiff map;
     map.width = mapSide;
     map.height = mapSide;
-    map.tiePoint[3] = mapWest;
-    map.tiePoint[4] = mapNorth;
-    map.pixelScale[0] = mapDegreesPerPixel;
-    map.pixelScale[1] = mapDegreesPerPixel;
+    map.placeTopLeft(mapWest, mapNorth, mapDegreesPerPixel, mapDegreesPerPixel);
     map.rowsPerStrip = 0;
     map.colour = [](int x, int y) {
         const bool light = ((x / 100 + y / 100) % 2) != 0;

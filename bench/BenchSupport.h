@@ -1,8 +1,9 @@
 // What the station window's benchmarks share: the window thread's CPU clock, the twenty beacons'
-// serial numbers, a throw-away home for the station's files, the window with its displays at the
-// size measured, and the GeoTIFF map it loads.
+// serial numbers and homes, a throw-away home for the station's files, the window with its displays
+// at the size measured, and the GeoTIFF map it loads.
 #pragma once
 
+#include <QPointF>
 #include <QSize>
 #include <QString>
 
@@ -27,6 +28,12 @@ double threadCpuMs();
 double median(std::vector<double> values);
 
 QString serialOf(int beacon);
+
+// Where a beacon starts (longitude, latitude in decimal degrees): twenty homes a few kilometres
+// apart. A wandering beacon stays within about three kilometres of its home: a coordinate that
+// steps further is reflected back at that distance.
+QPointF homeOf(int beacon);
+double keptNear(double degrees, double home);
 
 // Points HOME and the XDG folders at `home`, runs on the offscreen platform unless another is
 // asked for and turns the station's debug lines off (they would cost more than some of what is

@@ -130,10 +130,7 @@ bool writeMap(const QString &path, int side)
     TestGeoTiff map;
     map.width = side;
     map.height = side;
-    map.tiePoint[3] = 139.0;
-    map.tiePoint[4] = 36.0;
-    map.pixelScale[0] = 1e-4;
-    map.pixelScale[1] = 1e-4;
+    map.placeTopLeft(139.0, 36.0, 1e-4, 1e-4);
     map.rowsPerStrip = 0;
     map.colour = [](int x, int y) { return qRgb(uchar(x), uchar(y), uchar(x ^ y)); };
     return map.write(path);

@@ -41,13 +41,8 @@ QByteArray dayOfRecords(int beacon)
 {
     std::mt19937 random(unsigned(7 + beacon));
     std::normal_distribution<double> step(0.0, 0.0001);
-    const double homeLat = 45.0 + 0.02 * (beacon % 5);
-    const double homeLon = 6.0 + 0.03 * (beacon / 5);
-    const auto reflect = [](double v, double home) {
-        constexpr double reach = 0.025;
-        return v > home + reach ? 2 * (home + reach) - v
-                                : v < home - reach ? 2 * (home - reach) - v : v;
-    };
+    const double homeLat = homeOf(beacon).y();
+    const double homeLon = homeOf(beacon).x();
     QByteArray bytes = RecordsFileParser::header();
     bytes.reserve(rowsPerDay * 45);
     const QDateTime start(QDate(2026, 6, 12), QTime(0, 0), Qt::UTC);
@@ -55,8 +50,8 @@ QByteArray dayOfRecords(int beacon)
     double lat = homeLat;
     double lon = homeLon;
     for (int i = 0; i < rowsPerDay; ++i) {
-        lat = reflect(lat + step(random), homeLat);
-        lon = reflect(lon + step(random), homeLon);
+        lat = keptNear(lat + step(random), homeLat);
+        lon = keptNear(lon + step(random), homeLon);
         bytes += c.toString(start.addSecs(2 * i), QStringLiteral("dd/MM/yyyy hh:mm:ss")).toLatin1();
         bytes += ';' + QByteArray::number(lat, 'f', 4) + ';' + QByteArray::number(lon, 'f', 4);
         bytes += ';' + QByteArray::number(-80 - i % 9) + ";9\r\n";

@@ -31,6 +31,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QLocale>
 #include <QMetaMethod>
 #include <QTemporaryDir>
 #include <QTabWidget>
@@ -71,33 +72,22 @@ public:
         : m_random(7), m_step(0.0, 0.0001)
     {
         for (int b = 0; b < beacons; ++b) {
-            const double lat = 45.0 + 0.02 * (b % 5);
-            const double lon = 6.0 + 0.03 * (b / 5);
-            m_home.push_back({lat, lon});
-            m_at.push_back({lat, lon});
+            const QPointF home = homeOf(b);
+            m_home.push_back({home.y(), home.x()});
+            m_at.push_back({home.y(), home.x()});
         }
     }
     void step(int beacon)
     {
         auto &at = m_at[size_t(beacon)];
         const auto &home = m_home[size_t(beacon)];
-        at.first = reflect(at.first + m_step(m_random), home.first);
-        at.second = reflect(at.second + m_step(m_random), home.second);
+        at.first = keptNear(at.first + m_step(m_random), home.first);
+        at.second = keptNear(at.second + m_step(m_random), home.second);
     }
     double latitude(int beacon) const { return m_at[size_t(beacon)].first; }
     double longitude(int beacon) const { return m_at[size_t(beacon)].second; }
 
 private:
-    static double reflect(double v, double home)
-    {
-        constexpr double reach = 0.025;
-        if (v > home + reach)
-            return 2 * (home + reach) - v;
-        if (v < home - reach)
-            return 2 * (home - reach) - v;
-        return v;
-    }
-
     std::mt19937 m_random;
     std::normal_distribution<double> m_step;
     std::vector<std::pair<double, double>> m_home;
@@ -117,8 +107,10 @@ std::vector<BeaconInfo> scanReports(Walks &walks, long long scan)
 {
     static const QDateTime start(QDate(2026, 6, 12), QTime(6, 0), Qt::UTC);
     const QDateTime at = start.addSecs(2 * scan);
-    const QString date = at.toString(QStringLiteral("ddMMyy"));
-    const QString time = at.toString(QStringLiteral("hhmmss"));
+    // Western digits whatever the machine's locale, as the receptor sends them.
+    const QLocale c = QLocale::c();
+    const QString date = c.toString(at, QStringLiteral("ddMMyy"));
+    const QString time = c.toString(at, QStringLiteral("hhmmss"));
     std::vector<BeaconInfo> reports;
     for (int b = 0; b < beacons; ++b) {
         walks.step(b);

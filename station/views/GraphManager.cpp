@@ -59,12 +59,7 @@ void GraphManager::beaconMoved(const QString &id, const QDateTime &time, const G
     QCPCurve *curve = curveFor(id, color, &made);
     // The curve's parameter counts up from 0, so points stay in arrival order.
     curve->addData(coords.longitudeDegrees(), coords.latitudeDegrees());
-    // A burst of reports from one scan costs a single replot; a new curve also has a new legend
-    // entry, and so needs the whole plot.
-    if (made)
-        plot->replot(QCustomPlot::rpQueuedReplot);
-    else
-        queueTracksReplot(curve->layer());
+    queueReplot(curve, made);
 }
 
 void GraphManager::addTrack(const QString &id, const QVector<QPointF> &positions,
@@ -89,20 +84,23 @@ void GraphManager::addTrack(const QString &id, const QVector<QPointF> &positions
     QCPCurve *curve = curveFor(id, color, &made);
     // Parameters continue from the curve's last one: the positions follow what it holds.
     curve->addData(longitudes, latitudes);
-    if (made)
-        plot->replot(QCustomPlot::rpQueuedReplot);
-    else
-        queueTracksReplot(curve->layer());
+    queueReplot(curve, made);
 }
 
-void GraphManager::queueTracksReplot(QCPLayer *layer)
+void GraphManager::queueReplot(QCPCurve *curve, bool made)
 {
+    // A burst of reports from one scan costs a single replot; a new curve also has a new legend
+    // entry, and so needs the whole plot.
+    if (made) {
+        plot->replot(QCustomPlot::rpQueuedReplot);
+        return;
+    }
     if (tracksReplotQueued)
         return;
     tracksReplotQueued = true;
     QMetaObject::invokeMethod(
         this,
-        [this, layer = QPointer<QCPLayer>(layer)] {
+        [this, layer = QPointer<QCPLayer>(curve->layer())] {
             tracksReplotQueued = false;
             // A layer without a buffer of its own, or one whose buffers are out of date, replots
             // the whole plot.

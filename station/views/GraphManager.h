@@ -16,7 +16,6 @@
 
 class QCustomPlot;
 class QCPCurve;
-class QCPLayer;
 
 class GraphManager : public QObject
 {
@@ -41,8 +40,9 @@ public slots:
 private:
     // The track's curve, made in `color` when it has none yet (with its legend entry).
     QCPCurve *curveFor(const QString &id, const QPen &color, bool *made);
-    // Repaints the curves' layer alone, once for a burst of positions of known beacons.
-    void queueTracksReplot(QCPLayer *layer);
+    // Queues the replot that positions added to `curve` need: the whole plot when the curve was
+    // just made, else the curves' layer alone, once for a burst.
+    void queueReplot(QCPCurve *curve, bool made);
 
     QPointer<QCustomPlot> plot;
     bool tracksReplotQueued = false;

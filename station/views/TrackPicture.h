@@ -10,7 +10,6 @@
 #include <QImage>
 #include <QObject>
 #include <QPointer>
-#include <QRegion>
 
 #include <vector>
 
@@ -71,7 +70,8 @@ private:
     static bool holdsDrawn(const Entry &entry);
     static void prepare(QCPPainter *painter, const TrackCurve *track, const QPoint &clipShift,
                         bool clipped);
-    void remember(Entry &entry);
+    // Notes how much of the curve the picture now holds.
+    static void remember(Entry &entry);
 
     QImage m_image;
     QPainter::RenderHints m_hints;

@@ -40,7 +40,7 @@ public:
     // Only what the vertices from `first` on add: the segments joining them to the ones before.
     void drawFrom(QPainter &painter, const MapView &view, size_t first) const;
 
-    // Calls `visit(index, normalized position)` for the vertices from `first` on, in order, passing
+    // Calls `visit(normalized position)` for the vertices from `first` on, in order, passing
     // over whole runs of them that lie outside `area` (normalized coordinates).
     template <typename Visit>
     void forVerticesIn(const QRectF &area, size_t first, Visit visit) const
@@ -51,7 +51,7 @@ public:
                 continue;
             const size_t end = std::min((run + 1) * runLength, count);
             for (size_t i = std::max(run * runLength, first); i < end; ++i)
-                visit(i, Projection::toNormalized(m_points[i]));
+                visit(Projection::toNormalized(m_points[i]));
         }
     }
 

@@ -128,8 +128,6 @@ void LayerGeometry::draw(QPainter &painter, const MapView &view)
 {
     m_pictureDevice = painter.device();
     m_pictureView = view;
-    for (Sprite &sprite : m_sprites)
-        sprite.drawn.reset(QRect(QPoint(0, 0), view.size()));
 
     const int zoom = view.zoom();
     painter.setRenderHint(QPainter::Antialiasing, true);
@@ -141,10 +139,9 @@ void LayerGeometry::draw(QPainter &painter, const MapView &view)
             ? spriteFor(*line.string->vertexMarker())
             : -1;
     }
-    // A sprite made just now gets its grid for this picture too.
+    // Every sprite's grid for this picture, the vertex marks' made just now included.
     for (Sprite &sprite : m_sprites)
-        if (sprite.drawn.area().size() != view.size())
-            sprite.drawn.reset(QRect(QPoint(0, 0), view.size()));
+        sprite.drawn.reset(QRect(QPoint(0, 0), view.size()));
     m_pictureCurrent = true;
     for (const Line &line : m_lines)
         drawVertexMarks(painter, view, line, 0);
@@ -184,7 +181,7 @@ void LayerGeometry::drawVertexMarks(QPainter &painter, const MapView &view, cons
     Sprite &sprite = m_sprites[size_t(line.sprite)];
     const QRectF reached = markerReach(view);
     const QSize size = view.size();
-    line.string->forVerticesIn(reached, first, [&](size_t, const QPointF &at) {
+    line.string->forVerticesIn(reached, first, [&](const QPointF &at) {
         if (reached.contains(at))
             stamp(painter, sprite, view.toScreen(at), size);
     });

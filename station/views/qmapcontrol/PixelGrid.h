@@ -13,8 +13,6 @@ class PixelGrid
 public:
     // Every pixel of `area` free again.
     void reset(const QRect &area);
-    const QRect &area() const { return m_area; }
-    bool contains(const QPoint &pixel) const { return m_area.contains(pixel); }
     // True the first time a pixel of the area is taken, false after (and outside the area).
     bool take(const QPoint &pixel);
 

@@ -7,7 +7,19 @@
 #include <geotiffio.h>
 #include <xtiffio.h>
 
+#include <algorithm>
+#include <iterator>
 #include <vector>
+
+void TestGeoTiff::placeTopLeft(double west, double north, double degreesPerColumn,
+                               double degreesPerRow)
+{
+    georef = Georef::TiePoint;
+    const double tie[6] = {0, 0, 0, west, north, 0};
+    const double scale[3] = {degreesPerColumn, degreesPerRow, 0};
+    std::copy(std::begin(tie), std::end(tie), tiePoint);
+    std::copy(std::begin(scale), std::end(scale), pixelScale);
+}
 
 bool TestGeoTiff::write(const QString &path) const
 {

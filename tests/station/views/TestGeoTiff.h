@@ -25,5 +25,8 @@ struct TestGeoTiff
     // A complete directory with next to no pixel data: for sizes far too large to decode.
     bool headerOnly = false;
 
+    // Tie point and pixel scale: pixel (0, 0) at (west, north), degrees per column and per row.
+    void placeTopLeft(double west, double north, double degreesPerColumn, double degreesPerRow);
+
     bool write(const QString &path) const;
 };

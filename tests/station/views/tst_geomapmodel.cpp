@@ -32,11 +32,7 @@ TestGeoTiff tiePointMap()
     TestGeoTiff t;
     t.width = 200;
     t.height = 100;
-    t.georef = TestGeoTiff::Georef::TiePoint;
-    const double tie[6] = {0, 0, 0, kLon0, kLat0, 0};
-    const double scale[3] = {kStep, kStep, 0};
-    std::copy(tie, tie + 6, t.tiePoint);
-    std::copy(scale, scale + 3, t.pixelScale);
+    t.placeTopLeft(kLon0, kLat0, kStep, kStep);
     t.colour = [](int x, int y) { return qRgb(x, y, 200); };
     return t;
 }

@@ -93,10 +93,7 @@ private slots:
         TestGeoTiff t;
         t.width = 400;
         t.height = 300;
-        const double tie[6] = {0, 0, 0, 10.0, 50.0, 0};
-        const double scale[3] = {0.01, 0.01, 0};
-        std::copy(tie, tie + 6, t.tiePoint);
-        std::copy(scale, scale + 3, t.pixelScale);
+        t.placeTopLeft(10.0, 50.0, 0.01, 0.01);
         m_map = m_dir.filePath("map.tif");
         QVERIFY(t.write(m_map));
     }

@@ -264,10 +264,7 @@ void TestTrackPictures::initTestCase()
     TestGeoTiff map;
     map.width = 1500;
     map.height = 1000;
-    const double tiePoint[6] = {0, 0, 0, 6.0, 45.1, 0};
-    const double pixelScale[3] = {0.0001, 0.0001, 0};
-    std::copy(std::begin(tiePoint), std::end(tiePoint), map.tiePoint);
-    std::copy(std::begin(pixelScale), std::end(pixelScale), map.pixelScale);
+    map.placeTopLeft(6.0, 45.1, 0.0001, 0.0001);
     map.colour = [](int x, int y) {
         return ((x / 40 + y / 40) % 2) ? qRgb(236, 232, 220) : qRgb(214, 226, 206);
     };
