@@ -50,20 +50,11 @@ int largestDifference(const QImage &a, const QImage &b)
     return largest;
 }
 
-// Fixed margins around the plot area: left to themselves, they follow the width of the tick
-// labels, whose digits depend on the locale, and the curves would land on other pixel fractions.
-void pinMargins(QCustomPlot &plot, const QMargins &margins)
-{
-    plot.axisRect()->setAutoMargins(QCP::msNone);
-    plot.axisRect()->setMargins(margins);
-}
-
 // A plot over 0..100 both ways with one curve, a track curve or a plain one.
 std::unique_ptr<QCustomPlot> plotWith(bool track, const QVector<QPointF> &points, bool selected)
 {
     auto plot = std::make_unique<QCustomPlot>();
     plot->resize(300, 300);
-    pinMargins(*plot, QMargins(44, 15, 15, 29));
     QCPCurve *curve = track ? new TrackCurve(plot->xAxis, plot->yAxis)
                             : new QCPCurve(plot->xAxis, plot->yAxis);
     curve->setPen(QPen(Qt::red));
@@ -217,7 +208,6 @@ void TestGraphManager::knownBeaconsRepaintTheCurvesAlone()
 {
     XCustomPlot plot;
     plot.resize(300, 300);
-    pinMargins(plot, QMargins(48, 15, 15, 29));
     GraphManager manager(&plot);
     plot.xAxis->setRange(6.0, 7.0);
     plot.yAxis->setRange(45.0, 46.0);
@@ -232,7 +222,8 @@ void TestGraphManager::knownBeaconsRepaintTheCurvesAlone()
     QCoreApplication::sendPostedEvents();
     QCOMPARE(replots.count(), 0);
     const QImage after = plot.grab().toImage();
-    const QPoint north(qRound(plot.xAxis->coordToPixel(6.8)), qRound(plot.yAxis->coordToPixel(45.5)));
+    const QPoint north(qRound(plot.xAxis->coordToPixel(6.8)),
+                       qRound(plot.yAxis->coordToPixel(45.5)));
     QCOMPARE(before.pixelColor(north), QColor(Qt::white));
     // The antialiased line, in red.
     QCOMPARE(after.pixelColor(north).red(), 255);
