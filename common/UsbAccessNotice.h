@@ -2,8 +2,8 @@
 // a debug line here and by a status-bar message in the window that asks.
 #pragma once
 
-#include <QStringList>
+#include <QString>
 
 // Takes the new notices: writes "USB device %s may not be opened (permission denied)\n" for each
-// and returns the devices' descriptions.
-QStringList takeUsbAccessNotices();
+// and returns the status-bar text naming the last of them and the fix, or an empty text.
+QString takeUsbAccessMessage();

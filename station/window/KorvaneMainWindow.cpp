@@ -265,11 +265,9 @@ QUrl KorvaneMainWindow::onlineTileServer()
 
 void KorvaneMainWindow::showUsbAccessNotices()
 {
-    const QStringList devices = takeUsbAccessNotices();
-    if (!devices.isEmpty())
-        ui->statusBar->showMessage(tr("Accès refusé au périphérique USB %1 : installez la règle udev "
-                                      "70-korvane.rules, puis rebranchez l'appareil.")
-                                       .arg(devices.last()));
+    const QString message = takeUsbAccessMessage();
+    if (!message.isEmpty())
+        ui->statusBar->showMessage(message);
 }
 
 void KorvaneMainWindow::checkDataStorageDirectory()
