@@ -4,6 +4,7 @@
 
 #include "PositionRecord.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 GpxWriter::GpxWriter(const QString &creator) : m_file(creator)
@@ -45,6 +46,15 @@ void GpxWriter::recordWritten(const PositionRecord &record)
 void GpxWriter::trackEnded()
 {
     finish();
+}
+
+void GpxWriter::trackDropped()
+{
+    if (!m_file.isOpen())
+        return;
+    const QString path = m_file.fileName();
+    m_file.close();
+    QFile::remove(path);
 }
 
 void GpxWriter::finish()

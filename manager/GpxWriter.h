@@ -21,6 +21,8 @@ public:
     // when they are numbers. A record without a valid latitude and longitude has no point.
     void recordWritten(const PositionRecord &record) override;
     void trackEnded() override;
+    // The GPX file is removed, and listed neither as written nor as failed.
+    void trackDropped() override;
 
     // The GPX file written beside `csvPath`: its suffix replaced by "gpx".
     static QString gpxPath(const QString &csvPath);

@@ -216,6 +216,10 @@ bool TrackDownloader::write(const QByteArray &bytes)
         cause = DownloadFailure::Cause::FolderNotWritable;
     fileFailed(cause, keep);
     const QString path = m_file.fileName();
+    if (!keep && m_trackObserved) {
+        m_observer->trackDropped();
+        m_trackObserved = false;
+    }
     closeFile();
     if (!keep)
         QFile::remove(path);

@@ -17,4 +17,7 @@ public:
     virtual void recordWritten(const PositionRecord &record) = 0;
     // The current track's CSV file was closed (next track, end of data, read or write failure).
     virtual void trackEnded() = 0;
+    // The current track's CSV file was removed instead, holding no record (its first write
+    // failed): what was made beside it goes too.
+    virtual void trackDropped() = 0;
 };

@@ -165,6 +165,12 @@ void TestGpxWriter::oneFilePerTrack()
     // An empty track is still a valid file.
     writer.trackStarted(dir.filePath("M_1_010120_030000.000.csv"));
     writer.trackEnded();
+    // A track whose CSV file went with its first write leaves no GPX file either.
+    writer.trackStarted(dir.filePath("M_1_010120_040000.000.csv"));
+    writer.recordWritten(record(utc(2020, 1, 1, 4, 0, 0, 0), 700, 'N', 800, 'E', 5));
+    writer.trackDropped();
+    QVERIFY(!QFile::exists(dir.filePath("M_1_010120_040000.000.gpx")));
+    QCOMPARE(writer.failedFiles(), QStringList());
 
     QCOMPARE(writer.writtenFiles(), (QStringList{dir.filePath("M_1_010120_000000.000.gpx"),
                                                  dir.filePath("M_1_010120_010000.000.gpx"),

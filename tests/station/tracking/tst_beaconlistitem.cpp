@@ -2,6 +2,7 @@
 // records files written to Documents/Korvane (HOME is a throw-away folder here).
 #include "BeaconListWidgetItem.h"
 #include "DataStorage.h"
+#include "FileSizeLimit.h"
 #include "RecordsFileParser.h"
 #include "RecordsModel.h"
 #include "RecordsRecovery.h"
@@ -12,10 +13,6 @@
 #include <QTextStream>
 #include <QtTest>
 
-#ifdef Q_OS_LINUX
-#include <csignal>
-#include <sys/resource.h>
-#endif
 
 namespace
 {
@@ -68,33 +65,6 @@ QByteArray contents(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-#ifdef Q_OS_LINUX
-// While it lives, no file of the process grows past `bytes`: a write across the limit comes back
-// short, as on a disk that fills up.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_previous);
-        m_handler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_previous;
-        limit.rlim_cur = bytes;
-        m_set = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_previous);
-        std::signal(SIGXFSZ, m_handler);
-    }
-    bool set() const { return m_set; }
-
-private:
-    rlimit m_previous{};
-    void (*m_handler)(int) = nullptr;
-    bool m_set = false;
-};
-#endif
 
 QStringList rowTexts(const QAbstractItemModel *model, int row)
 {
@@ -613,7 +583,7 @@ void TestBeaconListItem::recoveryFileTakesRowsWholeOrNot()
     // Room for part of a row beside the records, and for part of the header in the temporary
     // folder: neither keeps anything.
     {
-        const FileSizeLimit limit(rlim_t(header.size() + first.size() + 10));
+        const testfiles::FileSizeLimit limit(rlim_t(header.size() + first.size() + 10));
         QVERIFY(limit.set());
         QCOMPARE(recovery.save(records, more), QString());
     }
@@ -644,7 +614,7 @@ void TestBeaconListItem::recordsFileTakesRowsWholeOrNot()
 
     // Not even the header fits: the file stays empty, and takes the header with the rows later.
     {
-        const FileSizeLimit limit(10);
+        const testfiles::FileSizeLimit limit(10);
         QVERIFY(limit.set());
         entry.update(dated(QStringLiteral("ALPHA"), 1));
     }
@@ -658,7 +628,7 @@ void TestBeaconListItem::recordsFileTakesRowsWholeOrNot()
     entry.update(dated(QStringLiteral("ALPHA"), 3));
     BeaconListWidgetItem::setRecordsHoldLimits(150, 0);
     {
-        const FileSizeLimit limit(roomForOneRow);
+        const testfiles::FileSizeLimit limit(roomForOneRow);
         QVERIFY(limit.set());
         entry.update(dated(QStringLiteral("ALPHA"), 4));
     }
